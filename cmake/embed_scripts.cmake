@@ -1,0 +1,23 @@
+# Writes a header holding every page script as a string_view named after its file:
+# scripts/text_set.js becomes zv::scripts::text_set.
+set(body "// Generated from native/vexocontrole/scripts/*.js at build time; do not edit.\n#pragma once\n#include <string_view>\nnamespace zv::scripts {\n")
+foreach(path IN LISTS IN)
+  get_filename_component(name ${path} NAME_WE)
+  file(READ ${path} text)
+  # MSVC limits one string literal piece to 16 KiB: split long scripts into pieces.
+  string(LENGTH "${text}" len)
+  set(pieces "")
+  set(pos 0)
+  while(pos LESS len)
+    string(SUBSTRING "${text}" ${pos} 8000 piece)
+    string(APPEND pieces "R\"zvjs(${piece})zvjs\"\n")
+    math(EXPR pos "${pos} + 8000")
+  endwhile()
+  if(pieces STREQUAL "")
+    set(pieces "\"\"")
+  endif()
+  string(APPEND body "inline constexpr std::string_view ${name} =\n${pieces};\n")
+endforeach()
+string(APPEND body "}  // namespace zv::scripts\n")
+file(WRITE ${OUT}.tmp "${body}")
+file(COPY_FILE ${OUT}.tmp ${OUT} ONLY_IF_DIFFERENT)

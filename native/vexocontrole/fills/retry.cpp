@@ -1,0 +1,35 @@
+// fCtRetry: runs a step again after an ordinary error, up to pRetries attempts, pDelay
+// seconds apart; the last attempt's error goes to the caller.
+#include "bodies.hpp"
+
+namespace zv::vc {
+
+Task<Ref> fCtRetry(Call c) {
+  PyObject* pFunction = c.arg(0);
+  PyObject* pRetries = c.arg(1);
+  PyObject* pDelay = c.arg(2);
+  // pTimeout (arg 3) is accepted and has no effect: each attempt's page waits carry limits.
+  Ref count = check(PyNumber_Index(pRetries));
+  long long n = PyLong_AsLongLong(count.get());
+  if (n == -1 && PyErr_Occurred()) throw_current();
+
+  for (long long i = 0; i < n; ++i) {
+    Held failure;
+    try {
+      Ref step = call(pFunction);
+      co_return co_await std::move(step);
+    } catch (PyError& e) {
+      failure.set(e.take());
+    }
+    if (debug_on()) {
+      Ref attempt = check(PyLong_FromLongLong(i + 1));
+      log_warning(message("fCtRetry -> [RETRY ", attempt, "/", pRetries, "] erro: ", failure.get()));
+    }
+    if (i == n - 1) failure.rethrow();
+    Ref asyncio = module_get(N->asyncio.get());
+    co_await call_method(asyncio.get(), N->sleep.get(), pDelay);
+  }
+  co_return none();
+}
+
+}  // namespace zv::vc

@@ -1,0 +1,932 @@
+/*
+ * apex_standin.js: a small, offline imitation of the client side of an APEX
+ * page (Universal Theme), used as the demo form and as the browser-test fixture.
+ *
+ * What it imitates
+ *   - window.apex: apex.item(id) (a placeholder object with node:false for
+ *     unknown ids), apex.items, $s / $v, and apex.jQuery, a tiny jQuery-like
+ *     event helper. setValue triggers "change" the jQuery way: handlers bound
+ *     with the helper and inline onchange run, but no DOM event is dispatched,
+ *     so addEventListener listeners never see it.
+ *   - Item kinds: text / textarea / hidden, server read-only (hidden input +
+ *     ITEM_DISPLAY span), select (single, multiple), radio and checkbox groups
+ *     (options ITEM_0..n), popup LOV (ITEM_HIDDENVALUE + visible ITEM, dialog
+ *     created on first open, "Load More" paging, kept hidden after close),
+ *     date picker 22.2+ (<a-date-picker>) and the older input date picker.
+ *   - Busy indicators: .u-Processing spinners shown only after 200 ms and kept
+ *     until 1000 ms after the request started (delay / linger).
+ *   - A cascading select (P1_PAIS -> P1_ESTADO), an autocomplete field, a
+ *     hidden-then-shown item (P1_OCULTO), a late item (P1_TARDIO), and two
+ *     grid regions with a row editor (Titulares, Beneficiários).
+ *   - A change "dynamic action" bound with the helper on every item.
+ *   - ?noapex=1 leaves window.apex, $s and $v undefined; everything else stays.
+ *
+ * Test API: window.__zv
+ *   ready                      true once the page is initialised
+ *   calls                      [{item, args:[v, d, suppress]}] per setValue
+ *                              (calls on a missing item also get missing:true)
+ *   events                     [{target, type, native}] DOM events (input, change,
+ *                              blur, click, focus) seen by a capture listener
+ *                              (native:true) and helper triggers (native:false)
+ *   da                         [{item, type}] one entry per dynamic-action run
+ *   reset()                    empties calls, events and da
+ *   value(id)                  the item's getValue() (arrays stay arrays)
+ *   display(id)                what the user sees: visible input of a popup LOV,
+ *                              option text(s) of a select, data-display of groups
+ *   dom(id)                    element .value; checked values for groups, selected
+ *                              values for a multiple select; null when absent
+ *   state()                    {ITEM: getValue()} for every registered item
+ *   saved.titulares / saved.beneficiarios   saved grid rows {column item: value}
+ *   busy(ms)                   shows a page spinner for ms milliseconds
+ *   blockAdd("TIT"|"BEN", on)  keeps that grid's add button disabled
+ *   lovPageMs                  popup LOV page fetch delay (default 300)
+ *   lookupMs, cascadeMs        display-value lookup (300) and cascade fetch (600)
+ */
+(function () {
+  "use strict";
+
+  // ---------------------------------------------------------------- "server" data
+
+  const PROFISSOES = [
+    "Engenheiro", "Professora", "Médico", "Enfermeira", "Advogado", "Contadora",
+    "Arquiteto", "Dentista", "Farmacêutica", "Psicólogo", "Jornalista", "Economista",
+    "Administradora", "Analista de Sistemas", "Programadora", "Designer Gráfico",
+    "Eletricista", "Encanador", "Mecânico", "Motorista", "Cozinheira", "Padeiro",
+    "Agricultor", "Veterinária", "Biólogo", "Química", "Físico", "Geóloga",
+    "Bibliotecário", "Historiadora", "Músico", "Atriz", "Fotógrafo", "Tradutora",
+    "Secretária", "Recepcionista", "Vendedor", "Comerciante", "Bancário",
+    "Corretor de Imóveis", "Corretora de Seguros", "Servidor Público", "Policial",
+    "Bombeiro", "Militar", "Piloto", "Comissária de Bordo", "Fisioterapeuta",
+    "Nutricionista", "Fonoaudióloga", "Pedreiro", "Carpinteiro", "Pintor",
+    "Costureira", "Cabeleireira", "Estudante", "Aposentado", "Do lar", "Empresária",
+    "Autônomo",
+  ].map((d, i) => ({ id: String(101 + i), d }));
+
+  const BANCOS = [
+    "Banco Aurora", "Banco Boa Vista", "Caixa Serrana", "Banco Litoral",
+    "Cooperativa Rio Claro", "Banco Meridiano", "Banco Planalto", "Banco Ventura",
+  ].map((d, i) => ({ id: String(i + 1), d }));
+
+  const LOV_SOURCES = {
+    P1_PROFISSAO: PROFISSOES, P1_REP_PROF: PROFISSOES, P2_TIT_PROF: PROFISSOES,
+    P1_BANCO: BANCOS,
+  };
+
+  const ESTADOS = {
+    BR: [["SP", "São Paulo"], ["RJ", "Rio de Janeiro"], ["MG", "Minas Gerais"], ["BA", "Bahia"]],
+    PT: [["LIS", "Lisboa"], ["POR", "Porto"], ["BRG", "Braga"]],
+    AO: [["LUA", "Luanda"], ["BGU", "Benguela"]],
+    MZ: [["MPM", "Maputo"], ["SOF", "Sofala"]],
+  };
+
+  const CIDADES = [
+    "Belo Horizonte", "Braga", "Coimbra", "Curitiba", "Fortaleza", "Lisboa", "Luanda",
+    "Maputo", "Porto", "Porto Alegre", "Recife", "Rio de Janeiro", "Salvador", "São Paulo",
+  ];
+
+  const LOV_PAGE_SIZE = 20;
+  const BUSY_DELAY = 200;
+  const BUSY_LINGER = 1000;
+  const LATE_MS = 1000;
+
+  // ---------------------------------------------------------------- recording
+
+  const zv = {
+    ready: false,
+    calls: [],
+    events: [],
+    da: [],
+    saved: { titulares: [], beneficiarios: [] },
+    lovPageMs: 300,
+    lookupMs: 300,
+    cascadeMs: 600,
+  };
+  window.__zv = zv;
+
+  const RECORDED_TYPES = ["input", "change", "blur", "click", "focus"];
+  RECORDED_TYPES.forEach((type) => {
+    document.addEventListener(type, (e) => {
+      const t = e.target;
+      if (t && t.nodeType === 1 && t.id) zv.events.push({ target: t.id, type, native: true });
+    }, true);
+  });
+
+  const byId = (id) => document.getElementById(id);
+  const copy = (v) => (Array.isArray(v) ? v.slice() : v);
+  const toArray = (v) => {
+    if (v == null || v === "") return [];
+    if (Array.isArray(v)) return v.map(String);
+    return String(v).split(":");
+  };
+
+  // ---------------------------------------------------------------- jQuery-like helper
+
+  // Handlers bound through the helper, per node and event type, so that
+  // trigger() can run them without dispatching a DOM event.
+  const bound = new WeakMap();
+  let runningNative = null; // event type being run natively by trigger()
+
+  function handlersOf(node, type) {
+    const byType = bound.get(node);
+    return (byType && byType[type]) || [];
+  }
+
+  function propagationPath(node) {
+    const path = [];
+    for (let cur = node; cur; cur = cur.parentNode) path.push(cur);
+    if (path[path.length - 1] === document) path.push(window);
+    return path;
+  }
+
+  function fakeEvent(type, target) {
+    return {
+      type, target, currentTarget: target, isTrigger: true, originalEvent: undefined,
+      _prevented: false, _stopped: false, _stoppedNow: false,
+      preventDefault() { this._prevented = true; },
+      isDefaultPrevented() { return this._prevented; },
+      stopPropagation() { this._stopped = true; },
+      stopImmediatePropagation() { this._stopped = this._stoppedNow = true; },
+    };
+  }
+
+  function triggerOn(node, type) {
+    zv.events.push({ target: node.id || node.nodeName || "window", type, native: false });
+    const ev = fakeEvent(type, node);
+    for (const cur of propagationPath(node)) {
+      ev.currentTarget = cur;
+      for (const h of handlersOf(cur, type).slice()) {
+        if (h.fn.call(cur, ev) === false) { ev.preventDefault(); ev.stopPropagation(); }
+        if (ev._stoppedNow) break;
+      }
+      const inline = cur["on" + type];
+      if (typeof inline === "function" && inline.call(cur, ev) === false) ev.preventDefault();
+      if (ev._stopped) break;
+    }
+    // Like jQuery: click/focus/blur also run the element's native method
+    // (helper handlers are skipped then, they already ran).
+    if (!ev._prevented && ["click", "focus", "blur"].includes(type) && typeof node[type] === "function") {
+      runningNative = type;
+      try { node[type](); } finally { runningNative = null; }
+    }
+  }
+
+  function Wrapped(nodes) {
+    nodes.forEach((n, i) => { this[i] = n; });
+    this.length = nodes.length;
+  }
+  Wrapped.prototype.toArray = function () { return Array.prototype.slice.call(this); };
+  Wrapped.prototype.on = function (type, fn) {
+    this.toArray().forEach((node) => {
+      const listener = function (e) {
+        if (runningNative === e.type) return;
+        if (fn.call(node, e) === false) { e.preventDefault(); e.stopPropagation(); }
+      };
+      node.addEventListener(type, listener);
+      const byType = bound.get(node) || {};
+      (byType[type] = byType[type] || []).push({ fn, listener });
+      bound.set(node, byType);
+    });
+    return this;
+  };
+  Wrapped.prototype.off = function (type, fn) {
+    this.toArray().forEach((node) => {
+      const list = handlersOf(node, type);
+      for (let i = list.length - 1; i >= 0; i--) {
+        if (fn && list[i].fn !== fn) continue;
+        node.removeEventListener(type, list[i].listener);
+        list.splice(i, 1);
+      }
+    });
+    return this;
+  };
+  Wrapped.prototype.trigger = function (type) {
+    this.toArray().forEach((node) => triggerOn(node, type));
+    return this;
+  };
+
+  function $(target) {
+    if (!target) return new Wrapped([]);
+    if (typeof target === "string") return new Wrapped(Array.from(document.querySelectorAll(target)));
+    if (target.nodeType || target === window) return new Wrapped([target]);
+    return new Wrapped(Array.from(target));
+  }
+
+  // ---------------------------------------------------------------- busy indicators
+
+  function spinner(inline) {
+    const s = document.createElement("span");
+    s.className = inline ? "u-Processing u-Processing--inline" : "u-Processing";
+    s.innerHTML = '<span class="u-Processing-spinner"></span>';
+    if (!inline) {
+      s.setAttribute("role", "alert");
+      s.insertAdjacentHTML("beforeend", '<span class="u-VisuallyHidden">Processing</span>');
+    }
+    return s;
+  }
+
+  // Shows an indicator only if the work outlasts BUSY_DELAY and then keeps it
+  // until BUSY_LINGER after the work started. start()/finish() nest.
+  function delayLinger(show, hide) {
+    let count = 0, timer = null, active = false, started = 0;
+    return {
+      start() {
+        count += 1;
+        if (count !== 1 || timer || active) return;
+        started = Date.now();
+        timer = setTimeout(() => { timer = null; active = true; show(); }, BUSY_DELAY);
+      },
+      finish() {
+        count -= 1;
+        if (count > 0) return;
+        if (timer) { clearTimeout(timer); timer = null; return; }
+        if (!active) return;
+        const wait = Math.max(0, BUSY_LINGER - (Date.now() - started));
+        setTimeout(() => { if (count === 0 && active) { active = false; hide(); } }, wait);
+      },
+    };
+  }
+
+  // An inline indicator placed after `anchor` while requests run.
+  function inlineBusy(anchor) {
+    let el = null;
+    return delayLinger(
+      () => { el = spinner(true); anchor.after(el); },
+      () => { if (el) el.remove(); el = null; });
+  }
+
+  function pageSpinner(container, ms) {
+    const s = spinner(false);
+    (container || document.body).appendChild(s);
+    return new Promise((resolve) => setTimeout(() => { s.remove(); resolve(); }, ms));
+  }
+
+  // ---------------------------------------------------------------- dates
+
+  const MESES = ["JAN", "FEV", "MAR", "ABR", "MAI", "JUN", "JUL", "AGO", "SET", "OUT", "NOV", "DEZ"];
+  const MESES_NOME = ["Janeiro", "Fevereiro", "Março", "Abril", "Maio", "Junho", "Julho",
+    "Agosto", "Setembro", "Outubro", "Novembro", "Dezembro"];
+  const pad = (n) => String(n).padStart(2, "0");
+
+  function formatDate(date, fmt) {
+    return fmt.replace(/YYYY|MON|MM|DD/g, (tok) => ({
+      YYYY: String(date.getFullYear()), MON: MESES[date.getMonth()],
+      MM: pad(date.getMonth() + 1), DD: pad(date.getDate()),
+    })[tok]);
+  }
+
+  function parseDate(text) {
+    const m = /^(\d{1,2})\/(\d{1,2})\/(\d{4})$/.exec(String(text || "").trim());
+    if (!m) return null;
+    const d = new Date(+m[3], +m[2] - 1, +m[1]);
+    return d.getMonth() === +m[2] - 1 ? d : null;
+  }
+
+  // ---------------------------------------------------------------- item interface
+
+  const items = {};
+  const lovs = {};
+
+  function makeItem(id, node, kind, impl) {
+    const changeNode = impl.changeNode || node;
+    const item = {
+      id, node, kind, element: $(node),
+      getValue: impl.get,
+      setValue(v, d, suppress) {
+        zv.calls.push({ item: id, args: [copy(v), d, suppress] });
+        impl.set(v, d);
+        if (suppress !== true) $(changeNode).trigger("change");
+      },
+      displayValueFor: impl.displayFor || ((v) => v),
+      displayText: impl.shown || impl.get,
+      isDisabled: impl.isDisabled || (() => !!node.disabled),
+      disable: impl.disable || (() => { node.disabled = true; node.classList.add("apex_disabled"); }),
+      enable: impl.enable || (() => { node.disabled = false; node.classList.remove("apex_disabled"); }),
+      isEmpty() {
+        const v = item.getValue();
+        return (Array.isArray(v) ? v.join(":") : String(v == null ? "" : v)).trim() === "";
+      },
+      clear: () => impl.set("", ""),
+    };
+    items[id] = item;
+    // The item's change dynamic action.
+    $(changeNode).on("change", function () { zv.da.push({ item: id, type: "change" }); });
+    return item;
+  }
+
+  function placeholder(id) {
+    const none = () => "";
+    return {
+      id: false, node: false, element: $(null),
+      setValue(v, d, suppress) {
+        zv.calls.push({ item: id, args: [copy(v), d, suppress], missing: true });
+      },
+      getValue: none, displayValueFor: (v) => v, isDisabled: () => false,
+      disable() {}, enable() {}, isEmpty: () => true,
+    };
+  }
+
+  function textImpl(node) {
+    return {
+      get: () => node.value,
+      set: (v) => { node.value = v == null ? "" : String(v); },
+    };
+  }
+
+  function displayOnlyImpl(node) {
+    const span = byId(node.id + "_DISPLAY");
+    return {
+      get: () => node.value,
+      set: (v, d) => {
+        node.value = v == null ? "" : String(v);
+        span.textContent = d != null ? String(d) : node.value;
+      },
+      shown: () => span.textContent,
+      isDisabled: () => false,
+    };
+  }
+
+  function optionText(select, v) {
+    const o = Array.from(select.options).find((opt) => opt.value === String(v));
+    return o ? o.text : v;
+  }
+
+  function selectImpl(node) {
+    const selected = () => Array.from(node.options).filter((o) => o.selected);
+    if (node.multiple) {
+      return {
+        get: () => selected().map((o) => o.value),
+        set: (v) => {
+          const wanted = toArray(v);
+          Array.from(node.options).forEach((o) => { o.selected = wanted.includes(o.value); });
+        },
+        displayFor: (v) => toArray(v).map((x) => optionText(node, x)).join(", "),
+        shown: () => selected().map((o) => o.text),
+      };
+    }
+    return {
+      get: () => node.value,
+      set: (v) => {
+        const want = v == null ? "" : v;
+        let found = false;
+        Array.from(node.options).forEach((o) => {
+          // eslint-disable-next-line eqeqeq
+          const match = o.value == want; // loose, as APEX compares
+          o.selected = match;
+          found = found || match;
+        });
+        if (!found) node.selectedIndex = -1;
+      },
+      displayFor: (v) => optionText(node, v),
+      shown: () => (node.selectedIndex < 0 ? "" : node.options[node.selectedIndex].text),
+    };
+  }
+
+  function groupImpl(node, multi) {
+    const inputs = () => Array.from(node.querySelectorAll("input[type=radio], input[type=checkbox]"));
+    const checked = () => inputs().filter((i) => i.checked);
+    const displays = (vals) => inputs().filter((i) => vals.includes(i.value)).map((i) => i.dataset.display);
+    const setDisabled = (b) => {
+      inputs().forEach((i) => { i.disabled = b; });
+      node.classList.toggle("apex_disabled_multi", b);
+    };
+    return {
+      get: () => (multi ? checked().map((i) => i.value) : (checked()[0] || { value: "" }).value),
+      set: (v) => {
+        const wanted = multi ? toArray(v) : (v == null ? [] : [String(v)]);
+        inputs().forEach((i) => { i.checked = false; });
+        inputs().forEach((i) => { if (wanted.includes(i.value)) i.checked = true; });
+      },
+      displayFor: (v) => {
+        const found = displays(multi ? toArray(v) : [String(v)]);
+        return found.length ? found.join(", ") : v;
+      },
+      shown: () => (multi ? checked().map((i) => i.dataset.display)
+        : (checked()[0] ? checked()[0].dataset.display : "")),
+      isDisabled: () => node.classList.contains("apex_disabled_multi") || inputs().every((i) => i.disabled),
+      disable: () => setDisabled(true),
+      enable: () => setDisabled(false),
+    };
+  }
+
+  function datePickerImpl(node) {
+    return {
+      get: () => node.value,
+      set: (v) => { node.value = v == null ? "" : String(v); },
+      displayFor: (v) => (v instanceof Date ? formatDate(v, node.format) : v),
+      disable: () => { node.disabled = true; node.classList.add("apex_disabled"); },
+      enable: () => { node.disabled = false; node.classList.remove("apex_disabled"); },
+    };
+  }
+
+  function popupLovImpl(node) {
+    const hidden = byId(node.id + "_HIDDENVALUE");
+    const button = byId(node.id + "_lov_btn");
+    const source = LOV_SOURCES[node.id] || PROFISSOES;
+    const busy = inlineBusy(node.closest(".apex-item-group") || node);
+    let lookupSeq = 0;
+    const setDisabled = (b) => {
+      [node, hidden, button].forEach((el) => { el.disabled = b; });
+      node.classList.toggle("apex_disabled", b);
+    };
+    // Asks the "server" for the display value of v (get-row-values).
+    const lookup = (v) => {
+      const seq = ++lookupSeq;
+      busy.start();
+      setTimeout(() => {
+        busy.finish();
+        if (seq !== lookupSeq) return;
+        const row = source.find((r) => r.id === v);
+        node.value = row ? row.d : v;
+      }, zv.lookupMs);
+    };
+    return {
+      get: () => hidden.value,
+      set: (v, d) => {
+        const s = v == null ? "" : String(v);
+        lookupSeq += 1; // a newer value wins over a pending lookup
+        hidden.value = s;
+        if (s === "") node.value = "";
+        else if (d != null) node.value = String(d);
+        else if (lovs[node.id] && lovs[node.id].isOpen()) node.value = s;
+        else lookup(s);
+      },
+      displayFor: (v) => (String(v) === hidden.value ? node.value : v),
+      shown: () => node.value,
+      isDisabled: () => !!node.disabled,
+      disable: () => setDisabled(true),
+      enable: () => setDisabled(false),
+    };
+  }
+
+  function kindOf(node) {
+    if (node.tagName === "A-DATE-PICKER") return "datepicker";
+    if (node.classList.contains("apex-item-radio")) return "radio";
+    if (node.classList.contains("apex-item-checkbox")) return "checkbox";
+    if (node.tagName === "SELECT") return node.multiple ? "selectmultiple" : "select";
+    if (node.classList.contains("apex-item-popup-lov")) return "popuplov";
+    if (node.type === "hidden" && byId(node.id + "_DISPLAY")) return "displayonly";
+    return node.tagName === "TEXTAREA" ? "textarea" : "text";
+  }
+
+  const IMPLS = {
+    datepicker: datePickerImpl,
+    radio: (n) => groupImpl(n, false),
+    checkbox: (n) => groupImpl(n, true),
+    select: selectImpl,
+    selectmultiple: selectImpl,
+    popuplov: popupLovImpl,
+    displayonly: displayOnlyImpl,
+    textarea: textImpl,
+    text: textImpl,
+  };
+
+  // Every t-Form-fieldContainer with id ITEM_CONTAINER holds an APEX item.
+  function registerItems(root) {
+    root.querySelectorAll(".t-Form-fieldContainer[id$='_CONTAINER']").forEach((c) => {
+      const id = c.id.slice(0, -"_CONTAINER".length);
+      const node = byId(id);
+      if (!node || items[id]) return;
+      const kind = kindOf(node);
+      makeItem(id, node, kind, IMPLS[kind](node));
+      if (kind === "popuplov") lovs[id] = new PopupLov(items[id]);
+      if (node.classList.contains("apex-item-autocomplete")) autocomplete(node, CIDADES);
+    });
+  }
+
+  function apexItem(idOrNode) {
+    const id = idOrNode && idOrNode.nodeType ? idOrNode.id : idOrNode;
+    return items[id] || placeholder(id);
+  }
+
+  // ---------------------------------------------------------------- date pickers
+
+  let openCalendarEl = null;
+
+  function closeCalendar() {
+    if (openCalendarEl) openCalendarEl.remove();
+    openCalendarEl = null;
+  }
+
+  // A one-month calendar under `anchor`; pick(text) receives the chosen date.
+  function openCalendar(anchor, fmt, current, pick, legacy) {
+    closeCalendar();
+    const box = document.createElement("div");
+    if (legacy) {
+      box.id = "ui-datepicker-div";
+      box.className = "ui-datepicker ui-widget ui-widget-content zv-calendar";
+    } else {
+      box.className = "ui-dialog ui-dialog-datepicker zv-calendar";
+      box.setAttribute("role", "dialog");
+    }
+    const r = anchor.getBoundingClientRect();
+    box.style.left = (r.left + window.scrollX) + "px";
+    box.style.top = (r.bottom + window.scrollY + 2) + "px";
+    document.body.appendChild(box);
+    openCalendarEl = box;
+    let month = current || new Date();
+    month = new Date(month.getFullYear(), month.getMonth(), 1);
+    const draw = () => {
+      const days = new Date(month.getFullYear(), month.getMonth() + 1, 0).getDate();
+      let html = '<div class="zv-cal-head"><button type="button" class="zv-cal-prev" aria-label="Anterior">‹</button>' +
+        `<span class="zv-cal-title">${MESES_NOME[month.getMonth()]} ${month.getFullYear()}</span>` +
+        '<button type="button" class="zv-cal-next" aria-label="Próximo">›</button></div><div class="zv-cal-grid">';
+      ["D", "S", "T", "Q", "Q", "S", "S"].forEach((w) => { html += `<span class="zv-cal-wd">${w}</span>`; });
+      for (let i = 0; i < month.getDay(); i++) html += "<span></span>";
+      for (let d = 1; d <= days; d++) {
+        const text = formatDate(new Date(month.getFullYear(), month.getMonth(), d), fmt);
+        html += `<button type="button" class="zv-cal-day" data-date="${text}">${d}</button>`;
+      }
+      box.innerHTML = html + "</div>";
+    };
+    box.addEventListener("click", (e) => {
+      const t = e.target;
+      if (t.classList.contains("zv-cal-prev") || t.classList.contains("zv-cal-next")) {
+        month = new Date(month.getFullYear(), month.getMonth() + (t.classList.contains("zv-cal-prev") ? -1 : 1), 1);
+        draw();
+      } else if (t.dataset.date) {
+        closeCalendar();
+        pick(t.dataset.date);
+      }
+    });
+    draw();
+  }
+
+  document.addEventListener("mousedown", (e) => {
+    if (openCalendarEl && !openCalendarEl.contains(e.target) && !e.target.closest(".a-Button--calendar, .ui-datepicker-trigger")) closeCalendar();
+  });
+  document.addEventListener("keydown", (e) => { if (e.key === "Escape") closeCalendar(); });
+
+  // Date picker of APEX 22.2+: the element is the item; the input lives inside.
+  class ADatePicker extends HTMLElement {
+    get input() { return this.querySelector("input"); }
+    get button() { return this.querySelector("button"); }
+    get format() { return this.getAttribute("format") || "DD/MM/YYYY"; }
+    get value() { return this.input ? this.input.value : ""; }
+    set value(v) { if (this.input) this.input.value = v; }
+    get disabled() { return !!(this.input && this.input.disabled); }
+    set disabled(b) {
+      if (this.input) this.input.disabled = b;
+      if (this.button) this.button.disabled = b;
+      this.toggleAttribute("disabled", !!b);
+    }
+    connectedCallback() {
+      if (this._wired || !this.button) return;
+      this._wired = true;
+      this.button.addEventListener("click", () => {
+        openCalendar(this.input, this.format, parseDate(this.value), (text) => {
+          this.value = text;
+          $(this).trigger("change");
+        }, false);
+      });
+    }
+  }
+  if (!customElements.get("a-date-picker")) customElements.define("a-date-picker", ADatePicker);
+
+  // Date picker up to 22.1: a text input followed by a trigger button.
+  function wireLegacyDatePickers() {
+    document.querySelectorAll("input.hasDatepicker").forEach((input) => {
+      const trigger = input.nextElementSibling;
+      if (!trigger || !trigger.classList.contains("ui-datepicker-trigger")) return;
+      trigger.addEventListener("click", () => {
+        if (input.disabled) return;
+        openCalendar(input, "DD/MM/YYYY", parseDate(input.value), (text) => {
+          input.value = text;
+          $(input).trigger("change");
+        }, true);
+      });
+    });
+  }
+
+  // ---------------------------------------------------------------- autocomplete
+
+  function autocomplete(input, words) {
+    const menu = document.createElement("ul");
+    menu.className = "ui-autocomplete ui-front ui-menu ui-widget ui-widget-content";
+    menu.style.display = "none";
+    document.body.appendChild(menu);
+    const fold = (s) => s.normalize("NFD").replace(/[\u0300-\u036f]/g, "").toLowerCase();
+    const hide = () => { menu.style.display = "none"; };
+    input.addEventListener("input", () => {
+      const term = fold(input.value.trim());
+      const hits = term ? words.filter((w) => fold(w).includes(term)) : [];
+      if (!hits.length) return hide();
+      menu.innerHTML = hits.map((w) =>
+        `<li class="ui-menu-item"><div class="ui-menu-item-wrapper" tabindex="-1">${w}</div></li>`).join("");
+      const r = input.getBoundingClientRect();
+      menu.style.left = (r.left + window.scrollX) + "px";
+      menu.style.top = (r.bottom + window.scrollY) + "px";
+      menu.style.width = r.width + "px";
+      menu.style.display = "";
+    });
+    menu.addEventListener("mousedown", (e) => e.preventDefault()); // keep focus in the input
+    menu.addEventListener("click", (e) => {
+      const li = e.target.closest("li.ui-menu-item");
+      if (!li) return;
+      input.value = li.textContent;
+      hide();
+    });
+    input.addEventListener("blur", hide);
+    input.addEventListener("keydown", (e) => { if (e.key === "Escape") hide(); });
+  }
+
+  // ---------------------------------------------------------------- popup LOV
+
+  // The dialog of one popup LOV item. Built on first open, then only hidden
+  // and shown again; its loaded rows stay in the DOM.
+  function PopupLov(item) {
+    this.item = item;
+    this.input = item.node;
+    this.source = LOV_SOURCES[item.id] || PROFISSOES;
+    this.wrap = null;
+    this.shown = 0;
+    this.loading = false;
+    this.fetchSeq = 0;
+    byId(item.id + "_lov_btn").addEventListener("click", () => this.open());
+    this.input.addEventListener("keydown", (e) => this.onItemKey(e));
+  }
+
+  PopupLov.prototype.isOpen = function () {
+    return !!this.wrap && this.wrap.style.display !== "none";
+  };
+
+  PopupLov.prototype.onItemKey = function (e) {
+    if (this.input.disabled || this.input.readOnly || e.ctrlKey || e.metaKey || e.altKey) return;
+    if (e.key === "ArrowDown" || e.key === "ArrowUp") {
+      e.preventDefault();
+      this.open();
+    } else if (e.key.length === 1) {
+      e.preventDefault();
+      this.open(e.key);
+    }
+  };
+
+  PopupLov.prototype.build = function () {
+    const id = this.item.id;
+    const wrap = document.createElement("div");
+    wrap.className = "ui-dialog ui-corner-all ui-widget ui-widget-content ui-front ui-dialog-popuplov";
+    wrap.setAttribute("role", "dialog");
+    wrap.setAttribute("tabindex", "-1");
+    wrap.setAttribute("aria-labelledby", `ui-id-${id}-title`);
+    wrap.setAttribute("aria-describedby", `PopupLov_1_${id}_dlg`);
+    wrap.innerHTML =
+      '<div class="ui-dialog-titlebar ui-corner-all ui-widget-header ui-helper-clearfix">' +
+      `<span id="ui-id-${id}-title" class="ui-dialog-title">Search</span>` +
+      '<button type="button" class="ui-button ui-corner-all ui-widget ui-button-icon-only ui-dialog-titlebar-close" title="Close">' +
+      '<span class="ui-button-icon ui-icon ui-icon-closethick"></span><span class="ui-button-icon-space"> </span>Close</button></div>' +
+      `<div id="PopupLov_1_${id}_dlg" class="a-PopupLOV-dialog ui-dialog-content ui-widget-content" role="application">` +
+      '<div class="a-PopupLOV-searchBar"><input type="text" class="a-PopupLOV-search apex-item-text" aria-label="Search" autocomplete="off">' +
+      '<button type="button" class="a-Button a-PopupLOV-doSearch" aria-label="Search"><span class="a-Icon icon-search"></span></button></div>' +
+      '<div class="a-PopupLOV-results a-TMV"><ul class="a-IconList" role="listbox"></ul>' +
+      '<div class="a-GV-loadMore"><button type="button" class="js-load a-GV-loadMoreButton a-Button">Load More</button></div></div></div>';
+    document.body.appendChild(wrap);
+    this.wrap = wrap;
+    this.search = wrap.querySelector(".a-PopupLOV-search");
+    this.results = wrap.querySelector(".a-PopupLOV-results");
+    this.list = wrap.querySelector("ul.a-IconList");
+    this.more = wrap.querySelector(".a-GV-loadMoreButton");
+    this.busy = delayLinger(() => {
+      this.spin = spinner(false);
+      this.results.appendChild(this.spin);
+    }, () => { if (this.spin) this.spin.remove(); this.spin = null; });
+    this.wireDialog();
+  };
+
+  PopupLov.prototype.wireDialog = function () {
+    let searchTimer = null;
+    this.wrap.querySelector(".ui-dialog-titlebar-close").addEventListener("click", () => this.close());
+    // Escape closes only while focus is inside the dialog.
+    this.wrap.addEventListener("keydown", (e) => {
+      if (e.key === "Escape") { e.stopPropagation(); this.close(); }
+      if (e.key === "Enter" && e.target.matches("li.a-IconList-item")) this.choose(e.target);
+      if (e.key === "ArrowDown" || e.key === "ArrowUp") this.moveFocus(e);
+    });
+    this.list.addEventListener("click", (e) => {
+      const li = e.target.closest("li.a-IconList-item");
+      if (li) this.choose(li);
+    });
+    this.more.addEventListener("click", () => { if (!this.more.disabled) this.fetch(false); });
+    this.search.addEventListener("input", () => {
+      clearTimeout(searchTimer);
+      searchTimer = setTimeout(() => this.fetch(true), 250);
+    });
+    this.wrap.querySelector(".a-PopupLOV-doSearch").addEventListener("click", () => this.fetch(true));
+  };
+
+  PopupLov.prototype.moveFocus = function (e) {
+    const rows = Array.from(this.list.children);
+    if (!rows.length) return;
+    e.preventDefault();
+    const at = rows.indexOf(document.activeElement);
+    const next = e.key === "ArrowDown" ? Math.min(at + 1, rows.length - 1) : Math.max(at - 1, 0);
+    rows[next].focus();
+  };
+
+  PopupLov.prototype.open = function (typed) {
+    if (this.input.disabled || this.isOpen()) return;
+    if (!this.wrap) this.build();
+    this.overlay = document.createElement("div");
+    this.overlay.className = "ui-widget-overlay ui-front";
+    document.body.appendChild(this.overlay);
+    this.wrap.style.display = "";
+    this.input.setAttribute("aria-expanded", "true");
+    this.search.focus();
+    if (typed !== undefined) {
+      this.search.value = typed;
+      this.fetch(true);
+    } else if (this.shown === 0 && !this.loading) {
+      this.fetch(true);
+    }
+  };
+
+  PopupLov.prototype.close = function () {
+    if (!this.isOpen()) return;
+    this.wrap.style.display = "none";
+    if (this.overlay) this.overlay.remove();
+    this.overlay = null;
+    this.input.setAttribute("aria-expanded", "false");
+    this.input.focus();
+  };
+
+  // A row activated by the user: close first, then set (change fires).
+  PopupLov.prototype.choose = function (li) {
+    this.close();
+    this.item.setValue(li.dataset.id, li.textContent);
+  };
+
+  // Simulated model fetch: the first page (reset) or the next one.
+  PopupLov.prototype.fetch = function (reset) {
+    if (this.loading && !reset) return;
+    const seq = ++this.fetchSeq;
+    this.loading = true;
+    this.busy.start();
+    setTimeout(() => {
+      this.busy.finish();
+      if (seq !== this.fetchSeq) return;
+      this.loading = false;
+      const term = this.search.value.trim().toLowerCase();
+      const rows = this.source.filter((r) => r.d.toLowerCase().includes(term));
+      if (reset) { this.list.innerHTML = ""; this.shown = 0; }
+      rows.slice(this.shown, this.shown + LOV_PAGE_SIZE).forEach((r) => {
+        const li = document.createElement("li");
+        li.className = "a-IconList-item";
+        li.setAttribute("role", "option");
+        li.setAttribute("tabindex", "-1");
+        li.dataset.id = r.id;
+        li.textContent = r.d;
+        this.list.appendChild(li);
+        this.shown += 1;
+      });
+      this.more.disabled = this.shown >= rows.length;
+    }, zv.lovPageMs);
+  };
+
+  // ---------------------------------------------------------------- cascading select
+
+  function cascade(parentId, childId, data) {
+    const parent = items[parentId], child = items[childId];
+    const busy = inlineBusy(child.node);
+    let seq = 0;
+    const fill = (pairs) => {
+      child.node.innerHTML = '<option value=""></option>' +
+        pairs.map(([v, t]) => `<option value="${v}">${t}</option>`).join("");
+    };
+    $(parent.node).on("change", () => {
+      const mine = ++seq;
+      $(child.node).trigger("apexbeforerefresh");
+      fill([]);
+      busy.start();
+      setTimeout(() => {
+        busy.finish();
+        if (mine !== seq) return;
+        fill(data[parent.getValue()] || []);
+        $(child.node).trigger("apexafterrefresh");
+      }, zv.cascadeMs);
+    });
+  }
+
+  // ---------------------------------------------------------------- grids
+
+  const grids = {};
+
+  // A grid region with a row editor: add opens the editor, save records the row.
+  function grid(prefix, savedKey, columnIds) {
+    const add = byId(prefix + "_ADD"), save = byId(prefix + "_SAVE");
+    const editor = byId(prefix + "_EDITOR"), body = byId(prefix + "_ROWS");
+    const region = add.closest(".t-Region");
+    const st = { editing: false, open: false, saving: false, blocked: false };
+    const refresh = () => {
+      add.disabled = st.editing || st.saving || st.blocked;
+      save.disabled = !st.open || st.saving;
+    };
+    const clearEditor = () => columnIds.forEach((id) => items[id].clear());
+    add.addEventListener("click", () => {
+      if (add.disabled) return;
+      st.editing = true;
+      refresh();
+      setTimeout(() => { clearEditor(); editor.hidden = false; st.open = true; refresh(); }, 300);
+    });
+    save.addEventListener("click", () => {
+      if (save.disabled) return;
+      st.saving = true;
+      refresh();
+      pageSpinner(region, 500).then(() => {
+        const row = {}, cells = [];
+        columnIds.forEach((id) => {
+          row[id] = items[id].getValue();
+          const shown = items[id].displayText();
+          cells.push(Array.isArray(shown) ? shown.join(", ") : shown);
+        });
+        zv.saved[savedKey].push(row);
+        const tr = document.createElement("tr");
+        cells.forEach((c) => { const td = document.createElement("td"); td.textContent = c; tr.appendChild(td); });
+        body.appendChild(tr);
+        byId(prefix + "_EMPTY").hidden = true;
+        clearEditor();
+        editor.hidden = true;
+        Object.assign(st, { editing: false, open: false, saving: false });
+        refresh();
+      });
+    });
+    grids[prefix] = { block(on) { st.blocked = !!on; refresh(); } };
+    refresh();
+  }
+
+  // ---------------------------------------------------------------- late items
+
+  function showLater() {
+    setTimeout(() => { byId("P1_OCULTO_CONTAINER").style.display = ""; }, LATE_MS);
+    setTimeout(() => {
+      const tpl = byId("P1_TARDIO_TEMPLATE");
+      const slot = byId("P1_TARDIO_SLOT");
+      slot.appendChild(tpl.content.cloneNode(true));
+      registerItems(slot);
+    }, LATE_MS);
+  }
+
+  // ---------------------------------------------------------------- test API
+
+  function valueOf(id) {
+    const v = apexItem(id).getValue();
+    return Array.isArray(v) ? v.slice() : v;
+  }
+
+  Object.assign(zv, {
+    reset() { zv.calls.length = 0; zv.events.length = 0; zv.da.length = 0; },
+    value: valueOf,
+    display(id) {
+      if (items[id]) return items[id].displayText();
+      const el = byId(id);
+      return el && "value" in el ? el.value : null;
+    },
+    dom(id) {
+      const el = byId(id);
+      if (!el) return null;
+      if (el.matches(".apex-item-radio, .apex-item-checkbox")) {
+        return Array.from(el.querySelectorAll("input:checked")).map((i) => i.value);
+      }
+      if (el.tagName === "SELECT" && el.multiple) {
+        return Array.from(el.selectedOptions).map((o) => o.value);
+      }
+      return "value" in el ? el.value : null;
+    },
+    state() {
+      const out = {};
+      Object.keys(items).forEach((id) => { out[id] = valueOf(id); });
+      return out;
+    },
+    busy(ms) { pageSpinner(document.body, ms); },
+    blockAdd(prefix, on) { grids[prefix].block(on); },
+  });
+
+  // ---------------------------------------------------------------- start up
+
+  function exposeApex() {
+    const apex = { items, item: apexItem, jQuery: $ };
+    window.apex = apex;
+    window.$s = (id, v, d, suppress) => apexItem(id).setValue(v, d, suppress);
+    window.$v = (id) => {
+      const v = apexItem(id).getValue();
+      return Array.isArray(v) ? v.join(":") : v;
+    };
+  }
+
+  function init() {
+    registerItems(document);
+    wireLegacyDatePickers();
+    cascade("P1_PAIS", "P1_ESTADO", ESTADOS);
+    grid("TIT", "titulares", ["P2_TIT_NOME", "P2_TIT_NASC", "P2_TIT_TIPO", "P2_TIT_VINCULO", "P2_TIT_PROF"]);
+    grid("BEN", "beneficiarios", ["P3_BEN_NOME", "P3_BEN_PARENTESCO", "P3_BEN_PERC", "P3_BEN_NASC"]);
+    const send = byId("ENVIAR");
+    if (send) {
+      send.addEventListener("click", () => pageSpinner(document.body, 500).then(() => {
+        byId("ZV_MSG").hidden = false;
+      }));
+    }
+    if (new URLSearchParams(location.search).get("noapex") !== "1") exposeApex();
+    showLater();
+    zv.ready = true;
+  }
+
+  if (document.readyState === "loading") document.addEventListener("DOMContentLoaded", init);
+  else init();
+})();

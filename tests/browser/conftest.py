@@ -1,0 +1,70 @@
+"""Real Chromium for the browser tests: one browser for the session, one fresh page per test.
+
+Tests are plain functions that drive coroutines through ``run(...)`` on the session's event
+loop, so Playwright's objects (bound to the loop that made them) can be shared between tests.
+"""
+import asyncio
+import os
+import pathlib
+
+import pytest
+
+CHROMIUM = os.environ.get("ZV_CHROMIUM", "/usr/bin/chromium")
+CHROMIUM_ARGS = [
+    "--no-sandbox",
+    "--disable-gpu",
+    "--disable-background-networking",
+    "--disable-component-update",
+    "--no-first-run",
+]
+DEMO_DIR = pathlib.Path(__file__).resolve().parents[2] / "src" / "ziveviver" / "demo"
+FORM_URL = (DEMO_DIR / "form.html").as_uri()
+
+
+@pytest.fixture(scope="session")
+def loop():
+    lp = asyncio.new_event_loop()
+    yield lp
+    lp.close()
+
+
+@pytest.fixture(scope="session")
+def browser(loop):
+    from playwright.async_api import async_playwright
+
+    pw = loop.run_until_complete(async_playwright().start())
+    br = loop.run_until_complete(
+        pw.chromium.launch(executable_path=CHROMIUM, args=CHROMIUM_ARGS)
+    )
+    yield br
+    loop.run_until_complete(br.close())
+    loop.run_until_complete(pw.stop())
+
+
+@pytest.fixture
+def run(loop):
+    """Runs one coroutine to its end on the session's loop."""
+    return loop.run_until_complete
+
+
+@pytest.fixture
+def open_form(browser, run):
+    """Opens the stand-in form (optionally with a query string) in a fresh page."""
+    pages = []
+
+    def _open(query=""):
+        pg = run(browser.new_page())
+        pages.append(pg)
+        run(pg.goto(FORM_URL + (("?" + query) if query else "")))
+        run(pg.wait_for_function("window.__zv && window.__zv.ready === true"))
+        return pg
+
+    yield _open
+    for pg in pages:
+        if not pg.is_closed():
+            run(pg.close())
+
+
+@pytest.fixture
+def form(open_form):
+    return open_form()
