@@ -1,26 +1,67 @@
 // Module vexocontrole: its globals in their order, the function table and the controller class.
 #include "bodies.hpp"
-#include "scripts.hpp"
 
 namespace zv::vc {
 namespace {
 
+constexpr const char kP4[] = "pPage, pWebSel, pDbCampoValue, pTimeout=5000";
+
 // Module-level coroutine functions, in the module's order.
 const FuncSpec kFunctions[] = {
+    {"fCtPopUpWindows", nullptr, "", nullptr, fCtPopUpWindows, nullptr, nullptr},
+    {"fCtPopUpHtml", nullptr, "pPage, pMsg='', pTituloBotao='Enviar'", nullptr, fCtPopUpHtml, nullptr, nullptr},
     {"fCtRetry", nullptr, "pFunction, pRetries=3, pDelay=0.5, pTimeout=10",
      "\n    Executar funcao async com retry automatico\n    ", fCtRetry, nullptr, nullptr},
-    {"fCtPreencText", nullptr, "pPage, pWebSel, pDbCampoValue, pTimeout=5000", nullptr,
-     fCtPreencText, nullptr, nullptr},
-    {"fCtPreencTextArea", nullptr, "pPage, pWebSel, pDbCampoValue, pTimeout=5000", nullptr,
-     fCtPreencTextArea, nullptr, nullptr},
-    {"fCtPreencAutoComplete", nullptr, "pPage, pWebSel, pDbCampoValue, pTimeout=5000", nullptr,
-     fCtPreencAutoComplete, nullptr, nullptr},
+    {"fCtPreencText", nullptr, kP4, nullptr, fCtPreencText, nullptr, nullptr},
+    {"fCtPreencTextArea", nullptr, kP4, nullptr, fCtPreencTextArea, nullptr, nullptr},
+    {"fCtPreencCheckRadio", nullptr, "pPage, pWebSelBase, pDbCampoValue, pTimeout=5000", nullptr,
+     fCtPreencCheckRadio, nullptr, nullptr},
+    {"fCtPreencCheckMultiple", nullptr, "pPage, pWebSelBase, pDbCampoValue, pTimeout=5000", nullptr,
+     fCtPreencCheckMultiple, nullptr, nullptr},
+    {"fCtPreencDatepicker", nullptr, kP4, nullptr, fCtPreencDatepicker, nullptr, nullptr},
+    {"fCtPreencAutoComplete", nullptr, kP4, nullptr, fCtPreencAutoComplete, nullptr, nullptr},
+    {"fCtApexWaitStable", nullptr, "pPage, pTimeout=5000",
+     "\n    Aguardar Oracle Apex finalizar requisicoes ajax\n    ", fCtApexWaitStable, nullptr, nullptr},
+    {"fCtApexPreencDropDownList", nullptr, kP4, nullptr, fCtApexPreencDropDownList, nullptr, nullptr},
+    {"fCtApexPreencMultiSelect", nullptr, "pPage, pWebSel, pDbCamposValues, pTimeout=5000", nullptr,
+     fCtApexPreencMultiSelect, nullptr, nullptr},
+    {"fCtApexPreencPopupLovDesc", nullptr,
+     "pPage, pWebSel, pDbCampoValue, pDbCampoValueDisplay=None, pTimeout=5000",
+     "\n    Preencher Popup LOV APEX simulando interacao real.\n"
+     "        Buscar pelo data-id correspondente a descricao no HTML da lista.\n    ",
+     fCtApexPreencPopupLovDesc, nullptr, nullptr},
+    {"fCtApexPreencPopupLovId", nullptr,
+     "pPage, pWebSel, pDbCampoValue, pTimeout=5000, pLoadMoreSel='button.js-load.a-GV-loadMoreButton'",
+     nullptr, fCtApexPreencPopupLovId, nullptr, nullptr},
+    {"fCtApexIdentTipoCampoPreenc", nullptr, "pPage, pWebConfig, pDbCampoValue, pTimeout=5000", nullptr,
+     fCtApexIdentTipoCampoPreenc, nullptr, nullptr},
 };
+
+constexpr const char kM3[] = "self, pWebSel, pDbCampoValue, pTimeout=5000";
 
 // VexoControleApex's methods, in the class body's order.
 const FuncSpec kMethods[] = {
     {"__init__", "VexoControleApex.__init__", "self, page, pDebugDev: bool = False", nullptr,
      nullptr, controller_init, nullptr},
+    {"fCtApexWaitStable", "VexoControleApex.fCtApexWaitStable", "self", nullptr, m_fCtApexWaitStable, nullptr, nullptr},
+    {"fCtPreencUmCampo", "VexoControleApex.fCtPreencUmCampo", "self, config, pValue", nullptr, m_fCtPreencUmCampo, nullptr, nullptr},
+    {"fCtPreencTodoForm", "VexoControleApex.fCtPreencTodoForm", "self, pDictColsDePara, pJsonDados", nullptr, m_fCtPreencTodoForm, nullptr, nullptr},
+    {"fPreencGridTitular", "VexoControleApex.fPreencGridTitular", "self, pDictColsDePara, pJsonDados",
+     "\n        Preencher grid Titulares usando DictColsDePara[\"Titulares\"] e dados JSON\n        ",
+     m_fPreencGridTitular, nullptr, nullptr},
+    {"fPreencGridBeneficiario", "VexoControleApex.fPreencGridBeneficiario", "self, pDictColsDePara, pJsonDados", nullptr, m_fPreencGridBeneficiario, nullptr, nullptr},
+    {"fCtApexPreencRepres", "VexoControleApex.fCtApexPreencRepres", "self, pDictColsDePara, pJsonDados", nullptr, m_fCtApexPreencRepres, nullptr, nullptr},
+    {"fCtApexPreencDropDownList", "VexoControleApex.fCtApexPreencDropDownList", kM3, nullptr, m_fCtApexPreencDropDownList, nullptr, nullptr},
+    {"fCtApexPreencPopupLovDesc", "VexoControleApex.fCtApexPreencPopupLovDesc", kM3, nullptr, m_fCtApexPreencPopupLovDesc, nullptr, nullptr},
+    {"fCtApexPreencPopupLovId", "VexoControleApex.fCtApexPreencPopupLovId", kM3, nullptr, m_fCtApexPreencPopupLovId, nullptr, nullptr},
+    {"fCtApexPreencMultiSelect", "VexoControleApex.fCtApexPreencMultiSelect", "self, pWebSel, pDbCamposValues, pTimeout=5000", nullptr, m_fCtApexPreencMultiSelect, nullptr, nullptr},
+    {"fCtPopUpHtml", "VexoControleApex.fCtPopUpHtml", "self, pMsg='', pTituloBotao=''", nullptr, m_fCtPopUpHtml, nullptr, nullptr},
+    {"fCtPreencText", "VexoControleApex.fCtPreencText", kM3, nullptr, m_fCtPreencText, nullptr, nullptr},
+    {"fCtPreencCheckRadio", "VexoControleApex.fCtPreencCheckRadio", "self, pName, pDbCampoValue, pTimeout=5000", nullptr, m_fCtPreencCheckRadio, nullptr, nullptr},
+    {"fCtPreencCheckMultiple", "VexoControleApex.fCtPreencCheckMultiple", kM3, nullptr, m_fCtPreencCheckMultiple, nullptr, nullptr},
+    {"fCtPreencTextArea", "VexoControleApex.fCtPreencTextArea", kM3, nullptr, m_fCtPreencTextArea, nullptr, nullptr},
+    {"fCtPreencDatepicker", "VexoControleApex.fCtPreencDatepicker", kM3, nullptr, m_fCtPreencDatepicker, nullptr, nullptr},
+    {"fCtPreencAutoComplete", "VexoControleApex.fCtPreencAutoComplete", kM3, nullptr, m_fCtPreencAutoComplete, nullptr, nullptr},
 };
 
 const char kClassDoc[] =
@@ -29,7 +70,7 @@ const char kClassDoc[] =
 int exec_module(PyObject* module) {
   if (!init_types()) return -1;
   PyObject* d = PyModule_GetDict(module);  // borrowed
-  if (!init_state(d) || !init_scripts()) return -1;
+  if (!init_state(d)) return -1;
   try {
     Ref modname = module_get(Ref(name("__name__")).get());
     // import asyncio, ctypes, sys

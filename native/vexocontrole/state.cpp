@@ -35,6 +35,11 @@ void log_error_exc(const Ref& msg) {
   call_method_kw(logger.get(), N->error.get(), 1, N->kw_exc_info.get(), msg.get(), Py_True);
 }
 
+void raise_new(PyObject* type, const Ref& msg) {
+  PyErr_SetObject(type, msg.get());
+  throw_current();
+}
+
 Ref trimmed_text(PyObject* v) {
   Ref s = str(v);
   return call_method(s.get(), N->strip.get());
@@ -52,6 +57,10 @@ Ref remove_all(PyObject* s, const char* what) {
 }
 
 bool py_equal(PyObject* a, PyObject* b) { return check(PyObject_RichCompareBool(a, b, Py_EQ)) != 0; }
+
+PyObject* intern_text(const char* s) { return text(s).release(); }
+PyObject* intern_script(std::string_view js) { return text(js).release(); }
+PyObject* intern_int(long v) { return integer(v).release(); }
 
 Ref make_attempt_of(const FuncSpec* spec, PyObject* const* captures, std::size_t n) {
   static std::map<const FuncSpec*, PyObject*> protos;  // immortal, one per attempt kind
@@ -97,6 +106,7 @@ bool init_state(PyObject* module_dict) {
 #undef ZV_NAME
       N->kw_state_timeout = tuple_of({"state", "timeout"});
       N->kw_timeout = tuple_of({"timeout"});
+      N->kw_pTimeout = tuple_of({"pTimeout"});
       N->kw_value_timeout = tuple_of({"value", "timeout"});
       N->kw_exc_info = tuple_of({"exc_info"});
       N->kw_flog = tuple_of({"pSiLog", "pSiLogTipo", "pSiLogPrefixo", "pArqLogNome",

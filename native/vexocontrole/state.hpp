@@ -4,6 +4,7 @@
 #pragma once
 #include "pyasync/coro.hpp"
 #include "pyasync/py.hpp"
+#include "page_scripts.hpp"
 
 namespace zv::vc {
 
@@ -19,7 +20,7 @@ struct Names {
       select_option, keyboard, press, count, first, wait_for, is_enabled,
       scroll_into_view_if_needed, check, sleep, page, strip, lower, get, fLog, exit, items;
   // keyword-name tuples
-  Ref kw_state_timeout, kw_timeout, kw_value_timeout, kw_exc_info, kw_flog;
+  Ref kw_state_timeout, kw_timeout, kw_pTimeout, kw_value_timeout, kw_exc_info, kw_flog;
   // constant values
   Ref attached, visible, hidden, escape, zero, one;
 };
@@ -41,6 +42,9 @@ void log_warning(const Ref& msg);
 void log_error(const Ref& msg);
 void log_debug(const Ref& msg);
 void log_error_exc(const Ref& msg);
+
+// raise <type>(msg)
+[[noreturn]] void raise_new(PyObject* type, const Ref& msg);
 
 inline Ref none() { return Ref::borrow(Py_None); }
 inline Ref integer(long v) { return check(PyLong_FromLong(v)); }
@@ -65,6 +69,16 @@ Ref make_attempt(const FuncSpec* spec, A... captures) {
 
 // Awaits the module's current fCtRetry on an attempt, with its defaults.
 Task<Ref> retry(const Ref& action);
+
+// A str or int made once and kept for the life of the process (never released: it may
+// outlive the interpreter's own teardown otherwise).
+PyObject* intern_text(const char* s);
+PyObject* intern_script(std::string_view js);
+PyObject* intern_int(long v);
+#define ZV_STR(lit) ([]() -> PyObject* { static PyObject* zv_s = ::zv::vc::intern_text(lit); return zv_s; }())
+#define ZV_INT(n) ([]() -> PyObject* { static PyObject* zv_i = ::zv::vc::intern_int(n); return zv_i; }())
+// A page script embedded from scripts/<name>.js.
+#define ZV_SCRIPT(name) ([]() -> PyObject* { static PyObject* zv_j = ::zv::vc::intern_script(::zv::scripts::name); return zv_j; }())
 
 bool init_state(PyObject* module_dict);
 

@@ -2,7 +2,6 @@
 // then set the value with one page script that tells APEX and fires input/change/blur.
 #include "bodies.hpp"
 #include "page.hpp"
-#include "scripts.hpp"
 
 namespace zv::vc {
 
@@ -28,7 +27,7 @@ static Task<Ref> text_attempt(Call c) {
       co_return none();
     }
     co_await pg::scroll_into_view(first.get());
-    co_await pg::evaluate(page, S->text_set.get(), pg::list(sel, valToSend).get());
+    co_await pg::evaluate(page, ZV_SCRIPT(text_set), pg::list(sel, valToSend).get());
     if (debug_on()) log_info(message("fCtPreencText -> Campo preenchido: ", sel));
   } catch (PyError& e) {
     if (debug_on()) log_error(message("fCtPreencText -> Falha ao preencher ", sel, ": ", e.get()));

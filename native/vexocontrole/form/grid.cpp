@@ -1,0 +1,9 @@
+// Not built yet: replaced when this family lands.
+#include "bodies.hpp"
+
+namespace zv::vc {
+
+Task<Ref> m_fPreencGridTitular(Call c) { return not_yet(c); }
+Task<Ref> m_fPreencGridBeneficiario(Call c) { return not_yet(c); }
+
+}  // namespace zv::vc
