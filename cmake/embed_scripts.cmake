@@ -1,6 +1,7 @@
 # Writes a header holding every page script as a string_view named after its file:
 # scripts/text_set.js becomes zv::scripts::text_set.
 set(body "// Generated from native/vexocontrole/scripts/*.js at build time; do not edit.\n#pragma once\n#include <string_view>\nnamespace zv::scripts {\n")
+string(REPLACE "|" ";" IN "${IN}")
 foreach(path IN LISTS IN)
   get_filename_component(name ${path} NAME_WE)
   file(READ ${path} text)

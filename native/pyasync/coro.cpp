@@ -109,8 +109,21 @@ int coro_traverse_held(CoroObject* c, visitproc visit, void* arg) {
 // ---------------------------------------------------------------- awaiting a Python awaitable
 
 // The iterator `await obj` would drive, as CPython computes it.
+// A generator made by @types.coroutine is awaitable as it is.
+static bool is_iterable_coroutine(PyObject* o) {
+  if (!PyGen_CheckExact(o)) return false;
+  PyObject* code = PyObject_GetAttrString(o, "gi_code");
+  if (!code) {
+    PyErr_Clear();
+    return false;
+  }
+  bool yes = (reinterpret_cast<PyCodeObject*>(code)->co_flags & CO_ITERABLE_COROUTINE) != 0;
+  Py_DECREF(code);
+  return yes;
+}
+
 static PyObject* awaitable_iter(PyObject* o) {
-  if (PyCoro_CheckExact(o)) return Py_NewRef(o);
+  if (PyCoro_CheckExact(o) || is_iterable_coroutine(o)) return Py_NewRef(o);
   PyTypeObject* t = Py_TYPE(o);
   if (t->tp_as_async && t->tp_as_async->am_await) {
     PyObject* it = t->tp_as_async->am_await(o);

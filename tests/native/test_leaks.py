@@ -1,0 +1,39 @@
+"""Repeated fills hold on to nothing: memory and object counts stay flat."""
+import asyncio
+import gc
+import sys
+import pathlib
+import tracemalloc
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
+
+from fakepage import FakePage  # noqa: E402
+from ziveviver import vexocontrole as vc  # noqa: E402
+
+
+async def fill_many(page, n):
+    for i in range(n):
+        await vc.fCtPreencText(page, "#P1_NOME", i)
+
+
+def test_100k_text_fills_against_the_fake_page_leave_memory_flat():
+    page = FakePage(suspend=False)
+    page.ops = _Discard()
+    asyncio.run(fill_many(page, 5_000))  # warm caches and free lists
+    gc.collect()
+    tracemalloc.start()
+    before_objects = len(gc.get_objects())
+    base, _ = tracemalloc.get_traced_memory()
+    asyncio.run(fill_many(page, 100_000))
+    gc.collect()
+    after, _ = tracemalloc.get_traced_memory()
+    tracemalloc.stop()
+    assert after - base < 64 * 1024, f"grew by {after - base} bytes"
+    assert len(gc.get_objects()) - before_objects < 1000
+
+
+class _Discard(list):
+    """An ops list that keeps nothing (the fake page would otherwise record every call)."""
+
+    def append(self, item):
+        pass
