@@ -199,6 +199,12 @@ static void set_stop_iteration(PyObject* value) {  // steals value
     PyErr_SetNone(PyExc_StopIteration);
     return;
   }
+  if (!PyTuple_Check(value) && !PyExceptionInstance_Check(value)) {
+    // As CPython does: the instance is made only if someone looks at it (before 3.12).
+    PyErr_SetObject(PyExc_StopIteration, value);
+    Py_DECREF(value);
+    return;
+  }
   PyObject* e = PyObject_CallOneArg(PyExc_StopIteration, value);
   Py_DECREF(value);
   if (e) {
