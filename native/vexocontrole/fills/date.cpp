@@ -1,8 +1,55 @@
-// Not built yet: replaced when this family lands.
+// Date picker items: check the element (present, visible, enabled), then hand the date,
+// as text and unchanged, to APEX's item interface in one page script.
 #include "bodies.hpp"
+#include "page.hpp"
 
 namespace zv::vc {
 
-Task<Ref> fCtPreencDatepicker(Call c) { return not_yet(c); }
+// The attempt; closure: (page, selector, value text, timeout, locator).
+static Task<Ref> date_attempt(Call c) {
+  PyObject* page = c.cap(0);
+  PyObject* sel = c.cap(1);
+  PyObject* val = c.cap(2);
+  PyObject* timeout = c.cap(3);
+  PyObject* locator = c.cap(4);
+  try {
+    co_await pg::wait_for_selector(page, sel, N->attached.get(), timeout);
+    Ref n = co_await pg::count(locator);
+    if (py_equal(n.get(), N->zero.get())) {
+      if (debug_on()) log_warning(message("fCtPreencDatepicker -> Datepicker nao encontrado: ", sel));
+      co_return none();
+    }
+    Ref first = pg::first(locator);
+    co_await pg::wait_for(first.get(), N->visible.get(), timeout);
+    Ref enabled = co_await pg::is_enabled(first.get());
+    if (!truthy(enabled.get())) {
+      if (debug_on()) log_warning(message("fCtPreencDatepicker -> Datepicker desabilitado: ", sel));
+      co_return none();
+    }
+    co_await pg::scroll_into_view(first.get());
+    co_await pg::evaluate(page, ZV_SCRIPT(date_set), pg::list(sel, val).get());
+    if (debug_on()) log_info(message("fCtPreencDatepicker -> Datepicker preenchido: ", sel));
+  } catch (PyError& e) {
+    if (debug_on())
+      log_error(message("fCtPreencDatepicker -> Falha ao preencher datepicker ", sel, ": ", e.get()));
+  }
+  co_return none();
+}
+
+static const FuncSpec kDateAttempt = {"action", "fCtPreencDatepicker.<locals>.action", "", nullptr,
+                                      date_attempt, nullptr, nullptr};
+
+Task<Ref> fCtPreencDatepicker(Call c) {
+  PyObject* pPage = c.arg(0);
+  PyObject* pWebSel = c.arg(1);
+  PyObject* pDbCampoValue = c.arg(2);
+  PyObject* pTimeout = c.arg(3);
+  if (is_blank(pDbCampoValue)) co_return none();
+  Ref val = str(pDbCampoValue);
+  Ref locator = pg::locator(pPage, pWebSel);
+  Ref action = make_attempt(&kDateAttempt, pPage, pWebSel, val.get(), pTimeout, locator.get());
+  co_await retry(action);
+  co_return none();
+}
 
 }  // namespace zv::vc

@@ -1,9 +1,93 @@
-// Not built yet: replaced when this family lands.
+// Select lists and multi-value items. A select list gets its option the way a user would
+// pick it (the browser's option selection) or, when that fails, through APEX's item
+// interface; a multi-value item gets its whole list of values through APEX in one script.
 #include "bodies.hpp"
+#include "page.hpp"
 
 namespace zv::vc {
 
-Task<Ref> fCtApexPreencDropDownList(Call c) { return not_yet(c); }
-Task<Ref> fCtApexPreencMultiSelect(Call c) { return not_yet(c); }
+// The attempt; closure: (page, selector, value text, item id, timeout, locator).
+static Task<Ref> select_attempt(Call c) {
+  PyObject* page = c.cap(0);
+  PyObject* sel = c.cap(1);
+  PyObject* val = c.cap(2);
+  PyObject* item_id = c.cap(3);
+  PyObject* timeout = c.cap(4);
+  PyObject* locator = c.cap(5);
+  try {
+    co_await pg::wait_for_selector(page, sel, N->attached.get(), timeout);
+    Ref n = co_await pg::count(locator);
+    if (py_equal(n.get(), N->zero.get())) {
+      if (debug_on()) log_warning(message("fCtApexPreencDropDownList -> Dropdown nao encontrado: ", sel));
+      co_return none();
+    }
+    Ref first = pg::first(locator);
+    co_await pg::wait_for(first.get(), N->visible.get(), timeout);
+    Ref enabled = co_await pg::is_enabled(first.get());
+    if (!truthy(enabled.get())) {
+      if (debug_on()) log_warning(message("fCtApexPreencDropDownList -> Dropdown desabilitado: ", sel));
+      co_return none();
+    }
+
+    // The browser's own selection, with a short fixed limit. Its failure (no such option,
+    // a list that is not a select) is dropped without a line: APEX is asked next.
+    // Cancellation is not an ordinary error and is not dropped here.
+    try {
+      co_await pg::select_option(page, sel, val, ZV_INT(2000));
+      if (debug_on())
+        log_info(message("fCtApexPreencDropDownList -> Dropdown selecionado (Playwright): ", sel));
+      co_return none();
+    } catch (PyError&) {
+    }
+
+    co_await pg::scroll_into_view(first.get());
+    co_await pg::evaluate(page, ZV_SCRIPT(select_set), pg::list(item_id, val).get());
+    if (debug_on()) log_info(message("fCtApexPreencDropDownList -> Dropdown selecionado (APEX): ", sel));
+  } catch (PyError& e) {
+    if (debug_on())
+      log_error(message("fCtApexPreencDropDownList -> Falha ao selecionar dropdown ", sel, ": ", e.get()));
+  }
+  co_return none();
+}
+
+static const FuncSpec kSelectAttempt = {"action", "fCtApexPreencDropDownList.<locals>.action", "",
+                                        nullptr, select_attempt, nullptr, nullptr};
+
+Task<Ref> fCtApexPreencDropDownList(Call c) {
+  PyObject* pPage = c.arg(0);
+  PyObject* pWebSel = c.arg(1);
+  PyObject* pDbCampoValue = c.arg(2);
+  PyObject* pTimeout = c.arg(3);
+  if (is_blank(pDbCampoValue)) co_return none();
+  Ref val = str(pDbCampoValue);
+  Ref item_id = remove_all(pWebSel, "#");
+  Ref locator = pg::locator(pPage, pWebSel);
+  Ref action = make_attempt(&kSelectAttempt, pPage, pWebSel, val.get(), item_id.get(), pTimeout,
+                            locator.get());
+  co_await retry(action);
+  co_return none();
+}
+
+// Every value in its text form, in order, handed to APEX at once; an error of the script
+// reaches the caller. Nothing follows the script: what it set is what the item keeps
+// (sending the list through the select list fill would have APEX deselect every option).
+Task<Ref> fCtApexPreencMultiSelect(Call c) {
+  PyObject* pPage = c.arg(0);
+  PyObject* pWebSel = c.arg(1);
+  PyObject* pDbCamposValues = c.arg(2);
+
+  Ref texts = check(PyList_New(0));
+  Ref it = check(PyObject_GetIter(pDbCamposValues));
+  while (PyObject* raw = PyIter_Next(it.get())) {
+    Ref element = Ref::steal(raw);
+    Ref t = str(element.get());
+    check(PyList_Append(texts.get(), t.get()));
+  }
+  if (PyErr_Occurred()) throw_current();
+
+  Ref item_id = remove_all(pWebSel, "#");
+  co_await pg::evaluate(pPage, ZV_SCRIPT(multi_select_set), pg::list(item_id.get(), texts.get()).get());
+  co_return none();
+}
 
 }  // namespace zv::vc
