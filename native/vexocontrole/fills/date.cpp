@@ -1,6 +1,7 @@
 // Date picker items: check the element (present, visible, enabled), then hand the date,
 // as text and unchanged, to APEX's item interface in one page script.
 #include "bodies.hpp"
+#include "fills/usable_item.hpp"
 #include "page.hpp"
 
 namespace zv::vc {
@@ -13,19 +14,9 @@ static Task<Ref> date_attempt(Call c) {
   PyObject* timeout = c.cap(3);
   PyObject* locator = c.cap(4);
   try {
-    co_await pg::wait_for_selector(page, sel, N->attached.get(), timeout);
-    Ref n = co_await pg::count(locator);
-    if (py_equal(n.get(), N->zero.get())) {
-      if (debug_on()) log_warning(message("fCtPreencDatepicker -> Datepicker nao encontrado: ", sel));
-      co_return none();
-    }
-    Ref first = pg::first(locator);
-    co_await pg::wait_for(first.get(), N->visible.get(), timeout);
-    Ref enabled = co_await pg::is_enabled(first.get());
-    if (!truthy(enabled.get())) {
-      if (debug_on()) log_warning(message("fCtPreencDatepicker -> Datepicker desabilitado: ", sel));
-      co_return none();
-    }
+    Ref first = co_await usable_item(page, sel, locator, timeout, "fCtPreencDatepicker -> Datepicker nao encontrado: ",
+                                     "fCtPreencDatepicker -> Datepicker desabilitado: ");
+    if (!first) co_return none();
     co_await pg::scroll_into_view(first.get());
     co_await pg::evaluate(page, ZV_SCRIPT(date_set), pg::list(sel, val).get());
     if (debug_on()) log_info(message("fCtPreencDatepicker -> Datepicker preenchido: ", sel));

@@ -2,6 +2,7 @@
 // pick it (the browser's option selection) or, when that fails, through APEX's item
 // interface; a multi-value item gets its whole list of values through APEX in one script.
 #include "bodies.hpp"
+#include "fills/usable_item.hpp"
 #include "page.hpp"
 
 namespace zv::vc {
@@ -15,19 +16,9 @@ static Task<Ref> select_attempt(Call c) {
   PyObject* timeout = c.cap(4);
   PyObject* locator = c.cap(5);
   try {
-    co_await pg::wait_for_selector(page, sel, N->attached.get(), timeout);
-    Ref n = co_await pg::count(locator);
-    if (py_equal(n.get(), N->zero.get())) {
-      if (debug_on()) log_warning(message("fCtApexPreencDropDownList -> Dropdown nao encontrado: ", sel));
-      co_return none();
-    }
-    Ref first = pg::first(locator);
-    co_await pg::wait_for(first.get(), N->visible.get(), timeout);
-    Ref enabled = co_await pg::is_enabled(first.get());
-    if (!truthy(enabled.get())) {
-      if (debug_on()) log_warning(message("fCtApexPreencDropDownList -> Dropdown desabilitado: ", sel));
-      co_return none();
-    }
+    Ref first = co_await usable_item(page, sel, locator, timeout, "fCtApexPreencDropDownList -> Dropdown nao encontrado: ",
+                                     "fCtApexPreencDropDownList -> Dropdown desabilitado: ");
+    if (!first) co_return none();
 
     // The browser's own selection, with a short fixed limit. Its failure (no such option,
     // a list that is not a select) is dropped without a line: APEX is asked next.

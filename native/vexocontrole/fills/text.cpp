@@ -1,6 +1,7 @@
 // Text, text area and autocomplete items: check the element (present, visible, enabled),
 // then set the value with one page script that tells APEX and fires input/change/blur.
 #include "bodies.hpp"
+#include "fills/usable_item.hpp"
 #include "page.hpp"
 
 namespace zv::vc {
@@ -13,19 +14,9 @@ static Task<Ref> text_attempt(Call c) {
   PyObject* timeout = c.cap(3);
   PyObject* locator = c.cap(4);
   try {
-    co_await pg::wait_for_selector(page, sel, N->attached.get(), timeout);
-    Ref n = co_await pg::count(locator);
-    if (py_equal(n.get(), N->zero.get())) {
-      if (debug_on()) log_warning(message("fCtPreencText -> Campo não encontrado: ", sel));
-      co_return none();
-    }
-    Ref first = pg::first(locator);
-    co_await pg::wait_for(first.get(), N->visible.get(), timeout);
-    Ref enabled = co_await pg::is_enabled(first.get());
-    if (!truthy(enabled.get())) {
-      if (debug_on()) log_warning(message("fCtPreencText -> Campo desabilitado: ", sel));
-      co_return none();
-    }
+    Ref first = co_await usable_item(page, sel, locator, timeout, "fCtPreencText -> Campo não encontrado: ",
+                                     "fCtPreencText -> Campo desabilitado: ");
+    if (!first) co_return none();
     co_await pg::scroll_into_view(first.get());
     co_await pg::evaluate(page, ZV_SCRIPT(text_set), pg::list(sel, valToSend).get());
     if (debug_on()) log_info(message("fCtPreencText -> Campo preenchido: ", sel));
