@@ -297,7 +297,7 @@
         if (suppress !== true) $(changeNode).trigger("change");
       },
       displayValueFor: impl.displayFor || ((v) => v),
-      displayText: impl.shown || impl.get,
+      _shown: impl.shown || impl.get, // internal: what the user sees
       isDisabled: impl.isDisabled || (() => !!node.disabled),
       disable: impl.disable || (() => { node.disabled = true; node.classList.add("apex_disabled"); }),
       enable: impl.enable || (() => { node.disabled = false; node.classList.remove("apex_disabled"); }),
@@ -305,7 +305,7 @@
         const v = item.getValue();
         return (Array.isArray(v) ? v.join(":") : String(v == null ? "" : v)).trim() === "";
       },
-      clear: () => impl.set("", ""),
+      _clear: () => impl.set("", ""), // internal: empties without events
     };
     items[id] = item;
     // The item's change dynamic action.
@@ -818,7 +818,7 @@
       add.disabled = st.editing || st.saving || st.blocked;
       save.disabled = !st.open || st.saving;
     };
-    const clearEditor = () => columnIds.forEach((id) => items[id].clear());
+    const clearEditor = () => columnIds.forEach((id) => items[id]._clear());
     add.addEventListener("click", () => {
       if (add.disabled) return;
       st.editing = true;
@@ -833,7 +833,7 @@
         const row = {}, cells = [];
         columnIds.forEach((id) => {
           row[id] = items[id].getValue();
-          const shown = items[id].displayText();
+          const shown = items[id]._shown();
           cells.push(Array.isArray(shown) ? shown.join(", ") : shown);
         });
         zv.saved[savedKey].push(row);
@@ -874,7 +874,7 @@
     reset() { zv.calls.length = 0; zv.events.length = 0; zv.da.length = 0; },
     value: valueOf,
     display(id) {
-      if (items[id]) return items[id].displayText();
+      if (items[id]) return items[id]._shown();
       const el = byId(id);
       return el && "value" in el ? el.value : null;
     },

@@ -1,0 +1,58 @@
+// Finds the row of the open popup LOV whose data-id is `val`, loading further pages with the
+// load-more button when needed, and sets the item to that row's id and text.
+// Argument: [itemId, val, loadMoreSel]. Needs apex.item and APEX's popup LOV markup: the
+// dialog (.a-PopupLOV-dialog / .ui-dialog-content inside a .ui-dialog wrapper that holds the
+// titlebar close button), rows .a-IconList-item[data-id]. An unknown id gives APEX's
+// placeholder item, whose node is false: that is no item. APEX disables the load-more
+// button on the last page: a disabled button means there is nothing more to load.
+async ([itemId, val, loadMoreSel]) => {
+  const INVALID = ['', '0', '0.0', 'None', 'null', 'false', 'undefined'];
+  const MAX_SCANS = 15;
+  const delay = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+  // The open dialog: the last one in the document that is rendered.
+  const candidates = document.querySelectorAll('.a-PopupLOV-dialog, .ui-dialog-content, .ui-dialog');
+  let dialog = null;
+  for (let i = candidates.length - 1; i >= 0; i--) {
+    if (candidates[i].offsetParent !== null) {
+      dialog = candidates[i];
+      break;
+    }
+  }
+
+  if (!val || INVALID.includes(String(val).trim())) {
+    if (dialog) {
+      try {
+        const close = (dialog.closest('.ui-dialog') || dialog)
+          .querySelector('.ui-dialog-titlebar-close, .a-PopupLOV-closeButton');
+        if (close) close.click();
+      } catch (e) {
+        // closing is a courtesy here
+      }
+    }
+    return { success: true, skipped: true };
+  }
+
+  const valNorm = String(val).trim();
+  const rows = () => Array.from((dialog || document).querySelectorAll('.a-IconList-item'));
+  let items = rows();
+  for (let scan = 0; scan < MAX_SCANS; scan++) {
+    for (const row of items) {
+      const dataId = row.getAttribute('data-id');
+      if (!dataId || String(dataId).trim() !== valNorm) continue;
+      const text = row.textContent.trim();
+      const it = apex.item(itemId);
+      if (!it || !it.node) continue;
+      it.setValue(dataId, text);
+      const el = document.getElementById(itemId);
+      if (el) el.dispatchEvent(new Event('change', { bubbles: true }));
+      return { success: true, foundId: dataId, foundDisp: text };
+    }
+    const btn = (dialog && dialog.querySelector(loadMoreSel)) || document.querySelector(loadMoreSel);
+    if (!btn || btn.disabled) break;
+    btn.click();
+    await delay(500);
+    items = rows();
+  }
+  return { success: false, error: 'Item com data-id="' + val + '" nao encontrado' };
+}
