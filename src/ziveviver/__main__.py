@@ -80,8 +80,9 @@ async def check_grid(page, mapping, records, saved_key, label, rows):
             have = row.get(item)
             want = str(record[col])
             if cfg["ColTipo"] == "checkboxmultiple":
-                ok = isinstance(have, list) and len(have) > 0
-                want = f"opção {want}"
+                want = await page.evaluate("id => document.getElementById(id)?.value ?? null",
+                                           f"{item}_{want.strip()}")
+                ok = want is not None and isinstance(have, list) and want in have
             else:
                 ok = have == want
             ok_all &= ok
