@@ -147,24 +147,30 @@ Ref format_exc() {
   return call_method(tb.get(), ZV_STR("format_exc"));
 }
 
+// Waits (up to wait_ms) for the grid button named by `key` to exist and be enabled, clicks
+// it, then pauses for pause_ms. The selector is read from the mapping at each use.
+Task<Ref> press_button(PyObject* self, PyObject* columns, PyObject* key, PyObject* wait_ms,
+                       PyObject* pause_ms) {
+  {
+    Ref page = page_of(self);
+    Ref sel = enabled_selector(columns, key);
+    co_await pg::wait_for_selector(page.get(), sel.get(), nullptr, wait_ms);
+  }
+  {
+    Ref page = page_of(self);
+    Ref sel = button_selector(columns, key);
+    co_await pg::click(page.get(), sel.get());
+  }
+  Ref page = page_of(self);
+  co_await pg::wait_for_timeout(page.get(), pause_ms);
+  co_return none();
+}
+
 // One record: add a row, fill its cells, save it. What raises here is a row failure,
 // except the exit a failing cell requests.
 Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyObject* dbDado,
                    PyObject* nested, PyObject* addKey, PyObject* saveKey) {
-  {
-    Ref page = page_of(self);
-    Ref sel = enabled_selector(pDictColsDePara, addKey);
-    co_await pg::wait_for_selector(page.get(), sel.get(), nullptr, ZV_INT(kAddWaitMs));
-  }
-  {
-    Ref page = page_of(self);
-    Ref sel = button_selector(pDictColsDePara, addKey);
-    co_await pg::click(page.get(), sel.get());
-  }
-  {
-    Ref page = page_of(self);
-    co_await pg::wait_for_timeout(page.get(), ZV_INT(kAfterAddMs));
-  }
+  co_await press_button(self, pDictColsDePara, addKey, ZV_INT(kAddWaitMs), ZV_INT(kAfterAddMs));
 
   if (debug_on()) log_listing(g, pDictColsDePara, dbDado, addKey, saveKey);
 
@@ -208,20 +214,7 @@ Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyO
     }
   }
 
-  {
-    Ref page = page_of(self);
-    Ref sel = enabled_selector(pDictColsDePara, saveKey);
-    co_await pg::wait_for_selector(page.get(), sel.get(), nullptr, ZV_INT(kSaveWaitMs));
-  }
-  {
-    Ref page = page_of(self);
-    Ref sel = button_selector(pDictColsDePara, saveKey);
-    co_await pg::click(page.get(), sel.get());
-  }
-  {
-    Ref page = page_of(self);
-    co_await pg::wait_for_timeout(page.get(), ZV_INT(kAfterSaveMs));
-  }
+  co_await press_button(self, pDictColsDePara, saveKey, ZV_INT(kSaveWaitMs), ZV_INT(kAfterSaveMs));
   co_return none();
 }
 
