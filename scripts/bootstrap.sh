@@ -12,6 +12,18 @@ if [ ! -x /usr/bin/chromium ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq chromium >/dev/null
 fi
 
+# The desktop message box (zenity), and the virtual display and input tool its tests use.
+desktop=()
+command -v zenity >/dev/null || desktop+=(zenity)
+command -v Xvfb >/dev/null || desktop+=(xvfb)
+command -v xdotool >/dev/null || desktop+=(xdotool)
+if [ ${#desktop[@]} -gt 0 ]; then
+  echo "bootstrap: installing Debian's ${desktop[*]}" >&2
+  if [ "$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${desktop[@]}" >/dev/null
+fi
+
 PY=${PYTHON:-python3}
 if [ ! -x .venv/bin/python ]; then
   echo "bootstrap: creating .venv" >&2
