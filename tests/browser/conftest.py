@@ -44,6 +44,9 @@ def browser(loop):
 @pytest.fixture
 def run(loop):
     """Runs one coroutine to its end on the session's loop."""
+    # asyncio.run elsewhere in the session leaves no current loop; Playwright's synchronous
+    # calls (page.on and the like) look for one.
+    asyncio.set_event_loop(loop)
     return loop.run_until_complete
 
 
