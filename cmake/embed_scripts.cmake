@@ -1,6 +1,13 @@
 # Writes a header holding every page script as a string_view named after its file:
-# scripts/text_set.js becomes zv::scripts::text_set.
-set(body "// Generated from native/vexocontrole/scripts/*.js at build time; do not edit.\n#pragma once\n#include <string_view>\nnamespace zv::scripts {\n")
+# scripts/text_set.js becomes zv::scripts::text_set. Optional: NAMESPACE (default zv::scripts)
+# and FROM (the folder named in the header's first line).
+if(NOT DEFINED NAMESPACE OR NAMESPACE STREQUAL "")
+  set(NAMESPACE "zv::scripts")
+endif()
+if(NOT DEFINED FROM OR FROM STREQUAL "")
+  set(FROM "native/vexocontrole/scripts")
+endif()
+set(body "// Generated from ${FROM}/*.js at build time; do not edit.\n#pragma once\n#include <string_view>\nnamespace ${NAMESPACE} {\n")
 string(REPLACE "|" ";" IN "${IN}")
 foreach(path IN LISTS IN)
   get_filename_component(name ${path} NAME_WE)
@@ -19,6 +26,6 @@ foreach(path IN LISTS IN)
   endif()
   string(APPEND body "inline constexpr std::string_view ${name} =\n${pieces};\n")
 endforeach()
-string(APPEND body "}  // namespace zv::scripts\n")
+string(APPEND body "}  // namespace ${NAMESPACE}\n")
 file(WRITE ${OUT}.tmp "${body}")
 file(COPY_FILE ${OUT}.tmp ${OUT} ONLY_IF_DIFFERENT)

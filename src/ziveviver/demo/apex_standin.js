@@ -41,6 +41,21 @@
  *   blockAdd("TIT"|"BEN", on)  keeps that grid's add button disabled
  *   lovPageMs                  popup LOV page fetch delay (default 300)
  *   lookupMs, cascadeMs        display-value lookup (300) and cascade fetch (600)
+ *   lovEndless                 true: popup LOV lists never end; every page is
+ *                              followed by another of generated rows
+ *   expireSession()            from now on every ajax answer is the login page:
+ *                              LOV pages, cascades and display lookups bring no
+ *                              data, and the "session ended" notice shows
+ *   sessionAnswers             how many ajax answers were the login page
+ *   submitOn                   item id (or null): a change of that item runs a
+ *                              "Submit Page" dynamic action (da type "submit")
+ *   ajaxOn                     item id (or null): a change of that item runs an
+ *                              ajax call, a POST to wwv_flow.ajax (da type "ajax")
+ *   submitAjax                 true: the page submit posts by ajax to
+ *                              wwv_flow.accept instead of posting the form
+ *   submits                    [{request, ajax, result}] one per page submit tried
+ *                              (button #SUBMETER, apex.submit, the dynamic action)
+ *   ajaxResults                [{name, ok, text|error}] one per ajax call answered
  */
 (function () {
   "use strict";
@@ -100,6 +115,14 @@
     lovPageMs: 300,
     lookupMs: 300,
     cascadeMs: 600,
+    submitOn: null,
+    ajaxOn: null,
+    submitAjax: false,
+    submits: [],
+    ajaxResults: [],
+    lovEndless: false,
+    sessionExpired: false,
+    sessionAnswers: 0,
   };
   window.__zv = zv;
 
@@ -260,6 +283,24 @@
     return new Promise((resolve) => setTimeout(() => { s.remove(); resolve(); }, ms));
   }
 
+  // ---------------------------------------------------------------- expired session
+
+  // An ajax answer after the session expired is the login page: no request can use it.
+  // Tells whether that is so now, and shows APEX's notice once.
+  function answeredWithLoginPage() {
+    if (!zv.sessionExpired) return false;
+    zv.sessionAnswers += 1;
+    if (!byId("SESSION_ENDED")) {
+      const note = document.createElement("div");
+      note.id = "SESSION_ENDED";
+      note.className = "t-Alert t-Alert--danger";
+      note.setAttribute("role", "alert");
+      note.innerHTML = 'A sua sessão expirou. <a href="#">Entrar novamente</a>';
+      document.body.prepend(note);
+    }
+    return true;
+  }
+
   // ---------------------------------------------------------------- dates
 
   const MESES = ["JAN", "FEV", "MAR", "ABR", "MAI", "JUN", "JUL", "AGO", "SET", "OUT", "NOV", "DEZ"];
@@ -310,6 +351,11 @@
     items[id] = item;
     // The item's change dynamic action.
     $(changeNode).on("change", function () { zv.da.push({ item: id, type: "change" }); });
+    // Dynamic actions a test arms: "Submit Page", and an ajax call to the server.
+    $(changeNode).on("change", function () {
+      if (zv.submitOn === id) { zv.da.push({ item: id, type: "submit" }); submitPage(id); }
+      if (zv.ajaxOn === id) { zv.da.push({ item: id, type: "ajax" }); serverProcess(id); }
+    });
     return item;
   }
 
@@ -434,7 +480,7 @@
       busy.start();
       setTimeout(() => {
         busy.finish();
-        if (seq !== lookupSeq) return;
+        if (seq !== lookupSeq || answeredWithLoginPage()) return;
         const row = source.find((r) => r.id === v);
         node.value = row ? row.d : v;
       }, zv.lookupMs);
@@ -763,8 +809,17 @@
       this.busy.finish();
       if (seq !== this.fetchSeq) return;
       this.loading = false;
+      if (answeredWithLoginPage()) {
+        this.more.disabled = true;
+        return;
+      }
       const term = this.search.value.trim().toLowerCase();
       const rows = this.source.filter((r) => r.d.toLowerCase().includes(term));
+      if (zv.lovEndless) {
+        for (let n = rows.length; n < this.shown + 2 * LOV_PAGE_SIZE; n++) {
+          rows.push({ id: String(900000 + n), d: `Opção ${n}` });
+        }
+      }
       if (reset) { this.list.innerHTML = ""; this.shown = 0; }
       rows.slice(this.shown, this.shown + LOV_PAGE_SIZE).forEach((r) => {
         const li = document.createElement("li");
@@ -797,7 +852,7 @@
       busy.start();
       setTimeout(() => {
         busy.finish();
-        if (mine !== seq) return;
+        if (mine !== seq || answeredWithLoginPage()) return;
         fill(data[parent.getValue()] || []);
         $(child.node).trigger("apexafterrefresh");
       }, zv.cascadeMs);
@@ -863,6 +918,34 @@
     }, LATE_MS);
   }
 
+  // ---------------------------------------------------------------- page submit, server calls
+
+  // APEX's page submit: the request goes into p_request and the form is posted to its
+  // action (form.submit(), a real navigation); with submitAjax the form's data is posted by
+  // ajax to wwv_flow.accept instead, as a page that reloads only on success does.
+  function submitPage(request) {
+    const form = byId("wwvFlowForm");
+    const entry = { request: request || "", ajax: !!zv.submitAjax, result: null };
+    zv.submits.push(entry);
+    form.elements.p_request.value = entry.request;
+    if (!zv.submitAjax) {
+      form.submit();
+      return;
+    }
+    const body = new URLSearchParams(new FormData(form));
+    fetch("wwv_flow.accept", { method: "POST", body }).then(
+      (r) => { entry.result = r.status; },
+      (e) => { entry.result = "erro: " + String((e && e.message) || e); });
+  }
+
+  // An ajax call to an application process, as apex.server.process makes it.
+  function serverProcess(name) {
+    const body = new URLSearchParams({ p_request: "APPLICATION_PROCESS=" + name, p_flow_id: "100", p_flow_step_id: "1" });
+    return fetch("wwv_flow.ajax", { method: "POST", body }).then((r) => r.text()).then(
+      (text) => { zv.ajaxResults.push({ name, ok: true, text }); return text; },
+      (e) => { zv.ajaxResults.push({ name, ok: false, error: String((e && e.message) || e) }); });
+  }
+
   // ---------------------------------------------------------------- test API
 
   function valueOf(id) {
@@ -871,7 +954,10 @@
   }
 
   Object.assign(zv, {
-    reset() { zv.calls.length = 0; zv.events.length = 0; zv.da.length = 0; },
+    reset() {
+      zv.calls.length = 0; zv.events.length = 0; zv.da.length = 0;
+      zv.submits.length = 0; zv.ajaxResults.length = 0;
+    },
     value: valueOf,
     display(id) {
       if (items[id]) return items[id]._shown();
@@ -896,12 +982,17 @@
     },
     busy(ms) { pageSpinner(document.body, ms); },
     blockAdd(prefix, on) { grids[prefix].block(on); },
+    expireSession() { zv.sessionExpired = true; },
   });
 
   // ---------------------------------------------------------------- start up
 
   function exposeApex() {
-    const apex = { items, item: apexItem, jQuery: $ };
+    const apex = {
+      items, item: apexItem, jQuery: $,
+      submit: (opts) => submitPage(typeof opts === "string" ? opts : (opts && opts.request) || ""),
+      server: { process: (name) => serverProcess(name) },
+    };
     window.apex = apex;
     window.$s = (id, v, d, suppress) => apexItem(id).setValue(v, d, suppress);
     window.$v = (id) => {
@@ -922,6 +1013,8 @@
         byId("ZV_MSG").hidden = false;
       }));
     }
+    const submit = byId("SUBMETER");
+    if (submit) submit.addEventListener("click", () => submitPage("SUBMIT"));
     if (new URLSearchParams(location.search).get("noapex") !== "1") exposeApex();
     showLater();
     zv.ready = true;

@@ -1,0 +1,161 @@
+"""Command-line side of the check, the receipt and the guard: ``ziveviver verificar`` and the
+receipt the demo prints and writes (``demo --recibo FICHEIRO``).
+
+The work is ``ziveviver.vexoconferencia``'s; this module only opens the page, prints the
+findings and the receipt as tables and writes the receipt as JSON or CSV.
+"""
+import csv
+import json
+import pathlib
+
+DEMO = pathlib.Path(__file__).resolve().parent / "demo"
+# States of a receipt row that mean the data did not land.
+FAILED_STATES = ("diferente", "nao_encontrado")
+RECEIPT_COLUMNS = ("secao", "coluna", "linha", "seletor", "tipo", "estado", "esperado", "obtido", "exibido")
+SECTION_LABELS = {"Formulario": "Formulário", "Representantes": "Representante",
+                  "Titulares": "Titulares", "Beneficiarios": "Beneficiários"}
+RECORD_LABELS = {"Titulares": "Titular", "Beneficiarios": "Beneficiário"}
+MARKS = {"igual": "ok", "vazio": "vazio", "diferente": "DIFERENTE", "nao_encontrado": "NÃO ENCONTRADO",
+         "nao_conferido": "não conferido", "ok": "ok", "aviso": "AVISO", "erro": "ERRO"}
+STATE_COUNTS = {"igual": "iguais", "vazio": "vazios", "diferente": "diferentes",
+                "nao_encontrado": "não encontrados", "nao_conferido": "não conferidos"}
+
+
+def receipt_format(path):
+    """"json" or "csv", from the file's extension; ValueError for any other."""
+    suffix = pathlib.Path(path).suffix.lower()
+    if suffix in (".json", ".csv"):
+        return suffix[1:]
+    raise ValueError(f"--recibo: use um ficheiro .json ou .csv (não {path!r})")
+
+
+def _cell(value):
+    """A receipt value as one CSV cell: lists joined with "; ", None as an empty cell."""
+    if value is None:
+        return ""
+    if isinstance(value, (list, tuple)):
+        return "; ".join(str(v) for v in value)
+    return value
+
+
+def write_receipt(rows, path):
+    """Writes the receipt rows to `path`, JSON or CSV after its extension."""
+    fmt = receipt_format(path)
+    path = pathlib.Path(path)
+    if path.parent and not path.parent.exists():
+        path.parent.mkdir(parents=True, exist_ok=True)
+    if fmt == "json":
+        path.write_text(json.dumps(rows, ensure_ascii=False, indent=2) + "\n", encoding="utf-8")
+        return
+    with path.open("w", encoding="utf-8", newline="") as f:
+        out = csv.DictWriter(f, fieldnames=RECEIPT_COLUMNS, extrasaction="ignore")
+        out.writeheader()
+        for row in rows:
+            out.writerow({k: _cell(row.get(k)) for k in RECEIPT_COLUMNS})
+
+
+def receipt_failed(rows):
+    """True when some field, cell or grid did not land as the data says."""
+    return any(r["estado"] in FAILED_STATES for r in rows)
+
+
+def _short(value, width=34):
+    text = repr(value) if value is not None else "—"
+    return text if len(text) <= width else text[: width - 1] + "…"
+
+
+def receipt_table(rows):
+    """The receipt as text: one block per section (per record in the grids), one line per row."""
+    lines = []
+    block = None
+    for r in rows:
+        if r["linha"] is not None:
+            label = f"{RECORD_LABELS.get(r['secao'], r['secao'])} {r['linha']}"
+        else:
+            label = SECTION_LABELS.get(r["secao"], r["secao"])
+        if label != block:
+            lines.append(f"\n[{label}]")
+            block = label
+        mark = MARKS.get(r["estado"], r["estado"])
+        line = f"  {mark:<15} {str(r['coluna']):<22} esperado={_short(r['esperado']):<36} na página={_short(r['obtido'])}"
+        if r.get("exibido"):
+            line += f" ({r['exibido']})"
+        lines.append(line)
+    counts = {}
+    for r in rows:
+        counts[r["estado"]] = counts.get(r["estado"], 0) + 1
+    summary = ", ".join(f"{counts[k]} {label}" for k, label in STATE_COUNTS.items() if k in counts)
+    lines.append(f"\n{len(rows)} linhas no recibo: {summary}.")
+    return "\n".join(lines).lstrip("\n")
+
+
+def findings_table(findings):
+    """The findings of the check as text, one line per field, button or section."""
+    lines = []
+    for f in findings:
+        where = f"{f['secao']}.{f['coluna']}" if f["coluna"] is not None else f["secao"]
+        sel = f" {f['seletor']}" if f["seletor"] else ""
+        kind = f" [{f['tipo']}]" if f["tipo"] else ""
+        lines.append(f"  {MARKS[f['veredito']]:<6} {where}{sel}{kind}: {f['mensagem']}")
+    n = {v: sum(1 for f in findings if f["veredito"] == v) for v in ("ok", "aviso", "erro")}
+    lines.append(f"\n{len(findings)} verificações: {n['ok']} ok, {n['aviso']} avisos, {n['erro']} erros.")
+    return "\n".join(lines)
+
+
+def held_lines(held):
+    """The requests the guard held back, one line each (nothing when there were none)."""
+    out = []
+    for h in held:
+        request = f" (p_request={h['pedido']})" if h.get("pedido") else ""
+        kind = "submissão do formulário" if h["navegacao"] else "submissão por ajax"
+        out.append(f"  retido: {kind} {h['metodo']} {h['url']}{request}")
+    return out
+
+
+def _load_json(path, what):
+    try:
+        return json.loads(pathlib.Path(path).read_text(encoding="utf-8"))
+    except OSError as e:
+        raise SystemExit(f"{what}: não foi possível ler {path}: {e.strerror}")
+    except json.JSONDecodeError as e:
+        raise SystemExit(f"{what}: {path} não é JSON válido ({e.msg}, linha {e.lineno})")
+
+
+async def verificar(args, find_browser, chromium_args):
+    """``ziveviver verificar``: the check of a mapping and data against a page (the demo form
+    unless --url), printed as a table; exit status 1 when a finding is an error."""
+    from playwright.async_api import async_playwright
+
+    from ziveviver.vexoconferencia import fCtVerificarMapa
+    from ziveviver.vexocontrole import VexoControleApex
+
+    mapping = _load_json(args.mapa or DEMO / "mapa.json", "--mapa")
+    data = _load_json(args.dados or DEMO / "dados.json", "--dados")
+    url = args.url or (DEMO / "form.html").as_uri()
+    async with async_playwright() as pw:
+        browser = await pw.chromium.launch(executable_path=find_browser(args.navegador),
+                                           headless=not args.headed, args=chromium_args)
+        page = await browser.new_page(viewport={"width": 1280, "height": 900})
+        await page.goto(url)
+        if args.url:
+            await page.wait_for_load_state("load")
+        else:
+            await page.wait_for_function("window.__zv && window.__zv.ready === true")
+        # A controller's construction sets the logging the check writes through.
+        VexoControleApex(page, args.debug)
+        findings = await fCtVerificarMapa(page, mapping, data)
+        await browser.close()
+    print(findings_table(findings))
+    return 1 if any(f["veredito"] == "erro" for f in findings) else 0
+
+
+def add_verificar(sub):
+    """Adds the ``verificar`` subcommand to the command line's subparsers."""
+    v = sub.add_parser("verificar", help="verifica, antes de preencher, se o mapa serve a página e aos dados")
+    v.add_argument("--mapa", help="ficheiro JSON do mapa (por omissão, o da demonstração)")
+    v.add_argument("--dados", help="ficheiro JSON dos dados (por omissão, os da demonstração)")
+    v.add_argument("--url", help="endereço da página (por omissão, o formulário de demonstração)")
+    v.add_argument("--headed", action="store_true", help="mostra o navegador")
+    v.add_argument("--debug", action="store_true", help="escreve os achados no log de depuração (Logs/)")
+    v.add_argument("--navegador", help="caminho do executável do Chromium")
+    return v

@@ -1,0 +1,57 @@
+"""Pre-flight check of a mapping, receipt of a fill and the never-submit guard.
+
+Every function below is a coroutine function: calling it binds the arguments and returns a
+coroutine; the work happens when it is awaited. The result types exist for type checkers only. Logging goes through ``vexocontrole``'s
+``objfLog`` while its ``gDebugDev`` is true, as the fills' does.
+"""
+
+from collections.abc import Mapping
+from types import ModuleType
+from typing import Any, Literal, TypedDict, type_check_only
+
+from playwright.async_api import Page
+
+vexocontrole: ModuleType
+
+@type_check_only
+class Achado(TypedDict):
+    """One finding of the pre-flight check: a field, a grid button or a section."""
+
+    secao: str  # "Formulario", "Representantes", "Titulares" or "Beneficiarios"
+    coluna: str | None
+    seletor: str | None
+    tipo: str | None  # the declared "ColTipo"; "botao" for grid buttons, "secao" for a section
+    veredito: Literal["ok", "aviso", "erro"]
+    mensagem: str
+
+@type_check_only
+class LinhaRecibo(TypedDict):
+    """One row of the receipt: a field, a representative's item, a grid cell or a grid."""
+
+    secao: str
+    coluna: str | None
+    linha: int | None  # the record's number (from 1) for grid cells
+    seletor: str | None
+    tipo: str | None  # the declared "ColTipo"; "grade" for the row count of a grid
+    estado: Literal["igual", "vazio", "diferente", "nao_encontrado", "nao_conferido"]
+    esperado: Any
+    obtido: Any
+    exibido: str | None  # the display value of a popup LOV
+
+@type_check_only
+class PedidoRetido(TypedDict):
+    """A request the guard held back."""
+
+    url: str
+    metodo: str
+    navegacao: bool
+    pedido: str | None  # APEX's p_request, when the posted data carries it
+
+async def fCtVerificarMapa(
+    pPage: Page, pDictColsDePara: Mapping[str, Any], pJsonDados: Mapping[str, Any]
+) -> list[Achado]: ...
+async def fCtConferirForm(
+    pPage: Page, pDictColsDePara: Mapping[str, Any], pJsonDados: Mapping[str, Any]
+) -> list[LinhaRecibo]: ...
+async def fCtAtivarGuarda(pPage: Page) -> list[PedidoRetido]: ...
+async def fCtDesativarGuarda(pPage: Page) -> list[PedidoRetido]: ...

@@ -1,0 +1,392 @@
+"""The runner end to end in real Chromium: `ziveviver preencher` launching its own browser
+(against the stand-in form served over HTTP, which reports what it holds back to the test
+server), attached over CDP to a Chromium the test started, reusing a session saved by
+`ziveviver entrar`, and its messages when the browser, the page or the session fail."""
+import asyncio
+import http.server
+import json
+import os
+import pathlib
+import re
+import select
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import threading
+import time
+import urllib.request
+
+import pytest
+
+from ziveviver.__main__ import main
+
+DEMO_DIR = pathlib.Path(__file__).resolve().parents[2] / "src" / "ziveviver" / "demo"
+FORM_FILE_URL = (DEMO_DIR / "form.html").as_uri()
+CHROMIUM = os.environ.get("ZV_CHROMIUM", "/usr/bin/chromium")
+GUARD = 120  # seconds; a guard against a hang, not a measurement
+
+MAPPING = {
+    "NOME": {"WebSel": "#P1_NOME", "ColTipo": "text"},
+    "SEXO": {"WebSel": "#P1_SEXO", "ColTipo": "radio"},
+    "CIDADE": {"WebSel": "#P1_CIDADE", "ColTipo": "autocomplete"},
+    "PAIS": {"WebSel": "#P1_PAIS", "ColTipo": "dropdownlist"},
+    "OBS": {"WebSel": "#P1_OBS", "ColTipo": "textarea"},
+}
+DATA = {"NOME": "Marta Sousa", "SEXO": "0", "CIDADE": "", "PAIS": "PT",
+        "OBS": "Ligar depois das 14h.", "RepAtivarPreenc": 0}
+EXPECTED = {"P1_NOME": "Marta Sousa", "P1_SEXO": "M", "P1_CIDADE": "", "P1_PAIS": "PT",
+            "P1_OBS": "Ligar depois das 14h."}
+PROGRESS = [
+    "A preencher 5 campos: 5 do formulário.",
+    "[1/5] Formulário: NOME (text)",
+    "[2/5] Formulário: SEXO (radio)",
+    "[3/5] Formulário: CIDADE (autocomplete) (sem valor)",
+    "[4/5] Formulário: PAIS (dropdownlist)",
+    "[5/5] Formulário: OBS (textarea)",
+    "Preenchimento concluído: 5 campos",
+]
+
+# Added to the served form: posts what the page holds to the test server ten times a second.
+REPORTER = b"""<script>
+setInterval(() => {
+  if (!(window.__zv && window.__zv.ready)) return;
+  navigator.sendBeacon("/estado", JSON.stringify({
+    state: window.__zv.state(), saved: window.__zv.saved,
+    notice: document.getElementById("final-modal-overlay") !== null}));
+}, 100);
+</script></body>"""
+LOGIN_PAGE = b"<!doctype html><html><body><h1>Entrar</h1><input id='P101_USERNAME'></body></html>"
+
+
+class FormServer(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def __init__(self):
+        super().__init__(("127.0.0.1", 0), Handler)
+        self.reports = []
+        self.stopping = threading.Event()
+
+    @property
+    def base(self):
+        return f"http://127.0.0.1:{self.server_address[1]}"
+
+    def last_report(self):
+        assert self.reports, "the page never reported"
+        return self.reports[-1]
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    """/form.html (and its files) the stand-in form with the reporter; /privado/form.html the
+    same behind the session cookie, a login page without it; /entrar sets the cookie;
+    /lento never answers; POST /estado keeps the page's report."""
+
+    def log_message(self, *args):
+        pass
+
+    def _send(self, status, body, ctype="text/html; charset=utf-8", headers=()):
+        self.send_response(status)
+        self.send_header("Content-Type", ctype)
+        self.send_header("Content-Length", str(len(body)))
+        for k, v in headers:
+            self.send_header(k, v)
+        self.end_headers()
+        self.wfile.write(body)
+
+    def do_GET(self):
+        path = self.path.split("?", 1)[0]
+        name = path.rsplit("/", 1)[-1]
+        if path == "/lento":
+            self.server.stopping.wait(GUARD)
+            return
+        if path == "/entrar":
+            self._send(200, b"<!doctype html><p>Sessao iniciada</p>",
+                       headers=[("Set-Cookie", "sessao=ok; Path=/; HttpOnly")])
+            return
+        if name == "form.html":
+            if path.startswith("/privado/") and "sessao=ok" not in (self.headers.get("Cookie") or ""):
+                self._send(200, LOGIN_PAGE)
+                return
+            body = (DEMO_DIR / "form.html").read_bytes().replace(b"</body>", REPORTER)
+            self._send(200, body)
+            return
+        file = DEMO_DIR / name
+        if name in ("apex_standin.js", "form.css") and file.is_file():
+            ctype = "text/javascript" if name.endswith(".js") else "text/css"
+            self._send(200, file.read_bytes(), ctype)
+            return
+        self._send(404, b"nada")
+
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+        if self.path == "/estado":
+            self.server.reports.append(json.loads(body))
+        self._send(204, b"")
+
+
+@pytest.fixture(scope="module")
+def server():
+    srv = FormServer()
+    thread = threading.Thread(target=srv.serve_forever, daemon=True)
+    thread.start()
+    yield srv
+    srv.stopping.set()
+    srv.shutdown()
+    srv.server_close()
+
+
+@pytest.fixture
+def files(tmp_path):
+    """Writes the mapping and data; gives the arguments that name them."""
+    def _write(mapping=MAPPING, data=DATA):
+        m, d = tmp_path / "mapa.json", tmp_path / "dados.json"
+        m.write_text(json.dumps(mapping, ensure_ascii=False), encoding="utf-8")
+        d.write_text(json.dumps(data, ensure_ascii=False), encoding="utf-8")
+        return ["--mapa", str(m), "--dados", str(d)]
+    return _write
+
+
+def runner(*args, env=None, cwd=None):
+    done = subprocess.run([sys.executable, "-m", "ziveviver", *args], capture_output=True, text=True,
+                          timeout=GUARD, env=env, cwd=cwd)
+    assert "Traceback" not in done.stderr, done.stderr
+    return done
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def filled(state):
+    return {k: state[k] for k in EXPECTED}
+
+
+@pytest.mark.parametrize("aviso, extra_env, expected_tail", [
+    ("nenhum", {}, ["O navegador fica aberto até o fechar (no máximo 1 s).",
+                    "Tempo de espera esgotado; a fechar o navegador."]),
+    # headless: nobody can press the notice's button, so --espera ends the wait for it
+    ("modal", {}, ['Aviso mostrado na página: à espera que o utilizador carregue em "Enviar"...',
+                   "Ninguém fechou o aviso no tempo de --espera; o aviso fica na página."]),
+    # no desktop to show the message box on: said, and the run still counts as done
+    ("janela", {"DISPLAY": "", "WAYLAND_DISPLAY": ""},
+     ["A mostrar a janela de aviso...", "Tempo de espera esgotado; a fechar o navegador."]),
+])
+def test_preencher_fills_in_its_own_browser_and_shows_progress(server, files, tmp_path, aviso, extra_env,
+                                                               expected_tail):
+    server.reports.clear()
+    env = dict(os.environ, **extra_env)
+    done = runner("preencher", "--url", server.base + "/form.html", *files(), "--headless",
+                  "--aviso", aviso, "--espera", "1", env=env, cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    out = done.stdout.splitlines()
+    progress = [line for line in out if line.startswith(("A preencher", "[", "Preenchimento"))]
+    assert progress[:-1] == PROGRESS[:-1]
+    assert progress[-1].startswith(PROGRESS[-1])
+    after = out[out.index(progress[-1]) + 1:]
+    assert [line for line in after if line in expected_tail] == expected_tail
+    assert after[-1] == expected_tail[-1]
+    report = server.last_report()
+    assert filled(report["state"]) == EXPECTED
+    assert report["notice"] is (aviso == "modal")
+    if aviso == "janela":
+        assert done.stderr.startswith("Aviso: não foi possível mostrar a janela de aviso: ")
+    else:
+        assert done.stderr == ""
+    assert not (tmp_path / "Logs").exists()
+
+
+@pytest.fixture
+def cdp_chromium(tmp_path):
+    """A Chromium started with a remote-debugging port, as a user would; gives a function that
+    starts it on the given tabs and returns (endpoint, process)."""
+    procs = []
+
+    def start(*urls):
+        proc = subprocess.Popen(
+            [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+             "--disable-background-networking", "--remote-debugging-port=0",
+             f"--user-data-dir={tmp_path / 'perfil'}", urls[0]],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+            start_new_session=True)
+        procs.append(proc)
+        seen, deadline = b"", time.monotonic() + 30
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([proc.stderr], [], [], 1)
+            if ready:
+                chunk = os.read(proc.stderr.fileno(), 4096)
+                if not chunk:
+                    break
+                seen += chunk
+                m = re.search(rb"DevTools listening on ws://127\.0\.0\.1:(\d+)/", seen)
+                if m:
+                    endpoint = f"http://127.0.0.1:{int(m.group(1))}"
+                    for url in urls[1:]:  # headless takes one address on its command line
+                        request = urllib.request.Request(f"{endpoint}/json/new?{url}", method="PUT")
+                        urllib.request.urlopen(request, timeout=30).close()
+                    return endpoint, proc
+        pytest.fail(f"Chromium gave no DevTools address: {seen.decode(errors='replace')}")
+
+    yield start
+    for proc in procs:
+        if proc.poll() is None:
+            os.killpg(proc.pid, signal.SIGTERM)
+            try:
+                proc.wait(30)
+            except subprocess.TimeoutExpired:
+                os.killpg(proc.pid, signal.SIGKILL)
+                proc.wait()
+        proc.stderr.close()
+
+
+async def tabs_of(endpoint):
+    """[(address, __zv.state() or None)] of every tab of the browser at `endpoint`."""
+    from playwright.async_api import async_playwright
+
+    async with async_playwright() as pw:
+        browser = await pw.chromium.connect_over_cdp(endpoint)
+        tabs = []
+        for page in browser.contexts[0].pages:
+            state = await page.evaluate("window.__zv ? window.__zv.state() : null")
+            tabs.append((page.url, state))
+        return tabs
+
+
+@pytest.mark.parametrize("open_tabs, url_arg, says", [
+    # the tab whose address is the form's, not the other one
+    (["about:blank", FORM_FILE_URL], FORM_FILE_URL, f"A preencher o separador aberto em {FORM_FILE_URL}"),
+    # no --url: the tab the user is on
+    ([FORM_FILE_URL], None, f"A preencher o separador atual: {FORM_FILE_URL}"),
+    # the form not open yet: opened in a new tab of that browser
+    (["about:blank"], FORM_FILE_URL, f"Nenhum separador aberto em {FORM_FILE_URL}; a abri-lo num separador novo."),
+])
+def test_preencher_over_cdp_fills_the_users_tab_and_leaves_the_browser_open(cdp_chromium, files, open_tabs,
+                                                                            url_arg, says):
+    endpoint, proc = cdp_chromium(*open_tabs)
+    args = ["preencher", "--cdp", endpoint, *files(), "--aviso", "nenhum", "--espera", "0"]
+    if url_arg:
+        args += ["--url", url_arg]
+    done = runner(*args)
+    assert done.returncode == 0, done.stderr
+    assert says in done.stdout.splitlines()
+    assert PROGRESS[1] in done.stdout
+    assert proc.poll() is None  # the user's browser is still running
+    tabs = asyncio.run(tabs_of(endpoint))
+    forms = [state for address, state in tabs if address == FORM_FILE_URL]
+    assert len(forms) == 1 and filled(forms[0]) == EXPECTED
+    assert sorted(address for address, _ in tabs) == sorted(set(open_tabs) | {FORM_FILE_URL})
+
+
+@pytest.mark.skipif(shutil.which("xvfb-run") is None, reason="xvfb-run is not installed")
+def test_entrar_saves_the_session_that_preencher_estado_reuses(server, files, tmp_path):
+    login = tmp_path / "login.json"
+    proc = subprocess.Popen(
+        ["xvfb-run", "-a", sys.executable, "-m", "ziveviver", "entrar", "--url", server.base + "/entrar",
+         "--salvar", str(login)],
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        for line in proc.stdout:
+            if "carregue em Enter" in line:
+                proc.stdin.write("\n")
+                proc.stdin.flush()
+                break
+        out, err = proc.communicate(timeout=GUARD)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    assert proc.returncode == 0, err
+    assert f"Sessão guardada em {login} (1 cookies)." in out
+    cookies = json.loads(login.read_text(encoding="utf-8"))["cookies"]
+    assert [(c["name"], c["value"]) for c in cookies] == [("sessao", "ok")]
+    assert login.stat().st_mode & 0o077 == 0  # only its owner can read it
+
+    server.reports.clear()
+    done = runner("preencher", "--url", server.base + "/privado/form.html", *files(), "--estado", str(login),
+                  "--headless", "--aviso", "nenhum", "--espera", "1")
+    assert done.returncode == 0, done.stderr
+    assert filled(server.last_report()["state"]) == EXPECTED
+
+
+@pytest.mark.parametrize("args, message", [
+    (["--url", "{base}/lento", "--tempo-limite", "2"],
+     "Erro: a página {base}/lento não carregou em 2 s (use --tempo-limite para esperar mais)."),
+    (["--url", "http://127.0.0.1:{closed}/form.html"],
+     "Erro: não foi possível abrir http://127.0.0.1:{closed}/form.html: net::ERR_CONNECTION_REFUSED"),
+    (["--url", "{base}/nada.html"], "Erro: o servidor respondeu 404 Not Found a {base}/nada.html."),
+    # a login page instead of the form: none of the mapped items is there
+    (["--url", "{base}/privado/form.html", "--tempo-limite", "2"],
+     "Erro: a página {base}/privado/form.html não tem nenhum dos itens do mapa (#P1_NOME, #P1_SEXO, "
+     "#P1_CIDADE, ...). É a página do formulário? Se a aplicação pede o login, use --estado (ver "
+     "'ziveviver entrar') ou --cdp."),
+    (["--url", "{base}/form.html", "--navegador", "/sem/chromium"],
+     "Erro: o navegador indicado em --navegador não existe: /sem/chromium"),
+    (["--url", "{base}/form.html", "--navegador", "/bin/false"],
+     "Erro: não foi possível iniciar o navegador /bin/false: "),
+    (["--url", "{base}/form.html", "--canal", "msedge"],
+     "Erro: o navegador msedge não está instalado. Indique outro com --navegador CAMINHO ou --canal chrome|msedge."),
+    (["--cdp", "http://127.0.0.1:{closed}"],
+     "Erro: não foi possível ligar ao navegador em http://127.0.0.1:{closed} ("),
+], ids=["never loads", "refused", "404", "login page", "no such browser", "not a browser", "channel missing",
+        "nothing to attach to"])
+def test_preencher_failures_are_explained(server, files, args, message):
+    if "msedge" in args and (shutil.which("msedge") or pathlib.Path("/opt/microsoft/msedge").exists()):
+        pytest.skip("Edge is installed here")
+    fill = {"base": server.base, "closed": free_port()}
+    args = [a.format(**fill) for a in args]
+    headless = [] if "--cdp" in args else ["--headless"]
+    done = runner("preencher", *args, *files(), *headless, "--aviso", "nenhum", "--espera", "0")
+    assert done.returncode == 1
+    assert message.format(**fill) in done.stderr
+    assert "Preenchimento" not in done.stdout
+
+
+def test_entrar_without_a_desktop_says_so(tmp_path):
+    env = dict(os.environ, DISPLAY="", WAYLAND_DISPLAY="")
+    done = runner("entrar", "--url", "http://127.0.0.1:1/", "--salvar", str(tmp_path / "login.json"), env=env)
+    assert done.returncode == 1
+    assert "Erro: não há ambiente gráfico (DISPLAY) para mostrar o Chromium" in done.stderr
+    assert not (tmp_path / "login.json").exists()
+
+
+def test_the_demo_form_through_the_runner_with_the_debug_log(server, capsys):
+    """The bundled mapping and data, in this process so that the debug log goes to the test
+    session's log folder."""
+    server.reports.clear()
+    status = main(["preencher", "--url", server.base + "/form.html", "--mapa", str(DEMO_DIR / "mapa.json"),
+                   "--dados", str(DEMO_DIR / "dados.json"), "--headless", "--aviso", "nenhum",
+                   "--espera", "1", "--debug"])
+    out = capsys.readouterr().out.splitlines()
+    assert status == 0
+    assert out[2] == ("A preencher 39 campos: 11 do formulário, 5 do representante, 3 linhas de "
+                      "Titulares, 2 linhas de Beneficiários.")
+    rows = [line.strip() for line in out[3:] if "linha" in line]
+    assert rows == [
+        "Titulares: 3 linhas a preencher",
+        "Titulares: linha 1 de 3...", "[21/39] Titulares: linha 1 de 3 gravada",
+        "Titulares: linha 2 de 3...", "[26/39] Titulares: linha 2 de 3 gravada",
+        "Titulares: linha 3 de 3...", "[31/39] Titulares: linha 3 de 3 gravada",
+        "Beneficiários: 2 linhas a preencher",
+        "Beneficiários: linha 1 de 2...", "[35/39] Beneficiários: linha 1 de 2 gravada",
+        "Beneficiários: linha 2 de 2...", "[39/39] Beneficiários: linha 2 de 2 gravada",
+    ]
+    assert "[16/39] Representante: REP_PROFISSAO (popuplovid)" in out
+    log_lines = [line for line in out if line.startswith("Registo de depuração: ")]
+    assert len(log_lines) == 1
+    log = pathlib.Path(log_lines[0].split(": ", 1)[1])
+    assert log.name == "MorvelPy_Dev.log" and log.parent.name == "Logs"
+    text = log.read_text(encoding="utf-8")
+    assert "VexoControleApex -> fCtPreencTodoForm -> configs recebidos: " in text
+    assert "Processando beneficiario 2/2" in text
+
+    report = server.last_report()
+    dados = json.loads((DEMO_DIR / "dados.json").read_text(encoding="utf-8"))
+    state = report["state"]
+    assert (state["P1_NOME"], state["P1_IDIOMAS"], state["P1_REP_NOME"]) == (
+        dados["NOME_PROPONENTE"], dados["IDIOMAS"], dados["Representantes"]["REP_NOME"])
+    assert [row["P2_TIT_NOME"] for row in report["saved"]["titulares"]] == [
+        t["TIT_NOME"] for t in dados["Titulares"]]
+    assert [row["P3_BEN_PERC"] for row in report["saved"]["beneficiarios"]] == [
+        b["BEN_PERCENTUAL"] for b in dados["Beneficiarios"]]
