@@ -3,6 +3,8 @@
 #include "pyasync/coro.hpp"
 #include "pyasync/py.hpp"
 
+#include <iterator>
+
 namespace zv::probe {
 namespace {
 

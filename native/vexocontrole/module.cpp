@@ -1,6 +1,8 @@
 // Module vexocontrole: its globals in their order, the function table and the controller class.
 #include "bodies.hpp"
 
+#include <iterator>
+
 namespace zv::vc {
 namespace {
 
