@@ -1,7 +1,7 @@
 # The two commands a fresh machine needs (each installs what it lacks, and is idempotent):
 #   make demo    fills the bundled demo form in headless Chromium and reports what landed
 #   make test    runs the whole test suite
-.PHONY: demo test setup bench
+.PHONY: demo test setup bench python314 test-asan test-asserts soak fuzz
 
 setup:
 	bash scripts/bootstrap.sh
@@ -15,3 +15,26 @@ test: setup
 bench: setup
 	.venv/bin/python bench/bench_bridge.py
 	.venv/bin/python bench/bench_memory.py
+
+# CPython 3.14 from Debian's source package, built into ~/.cache/ziveviver/cpython-3.14 (outside
+# the repository; reused when it is there). Once it exists, make test runs the suite on it too.
+python314:
+	bash scripts/build-python314.sh
+
+# Checking builds of the extension modules (their own folders under build/, never .venv),
+# each running the unit and bridge tests: AddressSanitizer + UndefinedBehaviorSanitizer
+# (g++'s runtime), and assertions kept on (make test runs the latter too).
+test-asan: setup
+	bash scripts/native-check.sh asan
+
+test-asserts: setup
+	bash scripts/native-check.sh asserts
+
+# Leak soak against the recording page: 1,000,000 primitive calls and 10,000 whole-form
+# fills, resident memory and tracemalloc reported at checkpoints (several minutes).
+soak: setup
+	.venv/bin/python bench/soak.py
+
+# The generated-input tests with 10,000 examples each (200 in make test).
+fuzz: setup
+	ZV_FUZZ_EXAMPLES=10000 .venv/bin/python -m pytest -q -p no:cacheprovider tests/unit/test_fuzz.py --hypothesis-show-statistics
