@@ -2,6 +2,7 @@
 // delegating to one Python iterator at a time as `yield from` does.
 #include "pyasync/coro.hpp"
 
+#include <cassert>
 #include <cstring>
 #include <new>
 
@@ -168,12 +169,17 @@ bool PyAwait::await_ready() {
 
 void driver_suspend(PyAwait* awaiter, PyObject* iter, PyObject* yielded) noexcept {
   CoroObject* c = g_driving;
+  // Only a chain that a coroutine object is driving suspends, on one delegate at a time.
+  assert(c && !c->pending && !c->await_iter && !c->yielded && yielded);
   c->pending = awaiter;
   c->await_iter = iter;
   c->yielded = yielded;
 }
 
-void driver_set_leaf(std::coroutine_handle<> h) noexcept { g_driving->leaf = h; }
+void driver_set_leaf(std::coroutine_handle<> h) noexcept {
+  assert(g_driving && g_driving->pending && !g_driving->leaf);
+  g_driving->leaf = h;
+}
 
 // ---------------------------------------------------------------- errors at the boundary
 
@@ -219,6 +225,7 @@ static CoroObject* as_coro(PyObject* o) { return reinterpret_cast<CoroObject*>(o
 
 // The root finished: take its outcome out, destroy the frame, then report.
 static PySendResult coro_finish(CoroObject* c, PyObject** out) {
+  assert(c->root.done() && !c->pending && !c->await_iter);
   TaskPromise<Ref>& p = c->root.promise();
   std::exception_ptr err = std::exchange(p.error, nullptr);
   Ref value;
@@ -250,6 +257,8 @@ static PySendResult coro_resume(CoroObject* c, PyObject** out) {
   h.resume();
   g_driving = prev;
   if (c->root.done()) return coro_finish(c, out);
+  // Every suspension of a chain goes through an awaiter on a Python delegate.
+  assert(c->pending && c->await_iter && c->leaf && c->yielded);
   c->state = CoroState::suspended;
   *out = std::exchange(c->yielded, nullptr);
   return PYGEN_NEXT;
@@ -263,6 +272,7 @@ static PySendResult coro_after_delegate(CoroObject* c, PySendResult r, PyObject*
     *out = res;
     return PYGEN_NEXT;
   }
+  assert(c->pending && c->await_iter);
   Py_CLEAR(c->await_iter);
   PyAwait* a = std::exchange(c->pending, nullptr);
   if (r == PYGEN_RETURN) a->result = Ref::steal(res);
@@ -301,6 +311,7 @@ static PySendResult coro_send_impl(CoroObject* c, PyObject* arg, PyObject** out)
       }
       return coro_resume(c, out);
     case CoroState::suspended: {
+      assert(c->await_iter && c->pending);
       c->state = CoroState::running;
       PyObject* res = nullptr;
       PySendResult r = PyIter_Send(c->await_iter, arg ? arg : Py_None, &res);
@@ -420,6 +431,7 @@ static PySendResult coro_throw_impl(CoroObject* c, PyObject* exc, PyObject** out
     case CoroState::suspended:
       break;
   }
+  assert(c->await_iter && c->pending);
   c->state = CoroState::running;
   if (PyErr_GivenExceptionMatches(exc, PyExc_GeneratorExit)) {
     // As gen.throw(GeneratorExit) does: close the delegate, then unwind here.

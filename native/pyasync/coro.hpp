@@ -12,9 +12,15 @@ struct Call {
   PyObject* const* args;
   Py_ssize_t nargs;
   PyObject* closure;
-  PyObject* arg(Py_ssize_t i) const noexcept { return args[i]; }
+  PyObject* arg(Py_ssize_t i) const noexcept {
+    assert(i >= 0 && i < nargs);
+    return args[i];
+  }
   // Item i of a tuple closure.
-  PyObject* cap(Py_ssize_t i) const noexcept { return PyTuple_GET_ITEM(closure, i); }
+  PyObject* cap(Py_ssize_t i) const noexcept {
+    assert(closure && i >= 0 && i < PyTuple_GET_SIZE(closure));
+    return PyTuple_GET_ITEM(closure, i);
+  }
 };
 
 using CoroBody = Task<Ref> (*)(Call);

@@ -9,6 +9,7 @@
 #pragma once
 #include "pyasync/ref.hpp"
 
+#include <cassert>
 #include <coroutine>
 #include <cstddef>
 #include <exception>
@@ -124,6 +125,7 @@ class [[nodiscard]] Task {
     return !h_.done();
   }
   T await_resume() {
+    assert(h_ && h_.done());
     promise_type& p = h_.promise();
     if (p.error) std::rethrow_exception(std::exchange(p.error, nullptr));
     if constexpr (!std::is_void_v<T>) return std::move(*p.value);

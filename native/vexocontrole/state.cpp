@@ -47,7 +47,10 @@ Ref trimmed_text(PyObject* v) {
 
 bool is_blank(PyObject* v) {
   if (v == Py_None) return true;
-  return PyUnicode_GET_LENGTH(trimmed_text(v).get()) == 0;
+  Ref t = trimmed_text(v);
+  // A str subclass may answer anything from strip(): compare it as `== ""` would.
+  if (!PyUnicode_Check(t.get())) return py_equal(t.get(), ZV_STR(""));
+  return PyUnicode_GET_LENGTH(t.get()) == 0;
 }
 
 Ref remove_all(PyObject* s, const char* what) {

@@ -13,9 +13,14 @@ namespace {
 // Compared exactly (case-sensitive) with a trimmed text form.
 constexpr const char* kInvalid[] = {"", "0", "0.0", "None", "null", "false", "undefined"};
 
+// `trimmed` is what strip() answered: a str, or (from a str subclass) anything at all,
+// compared then as Python's `==` compares it.
 bool is_invalid_text(PyObject* trimmed) {
-  for (const char* s : kInvalid)
-    if (PyUnicode_CompareWithASCIIString(trimmed, s) == 0) return true;
+  for (const char* s : kInvalid) {
+    if (PyUnicode_Check(trimmed) ? PyUnicode_CompareWithASCIIString(trimmed, s) == 0
+                                 : py_equal(trimmed, text(s).get()))
+      return true;
+  }
   return false;
 }
 
@@ -25,7 +30,9 @@ Ref float_of(PyObject* v) { return check(PyObject_CallOneArg(reinterpret_cast<Py
 // type(v).__name__
 Ref type_name(PyObject* v) { return check(PyType_GetName(Py_TYPE(v))); }
 
-bool nonempty(PyObject* s) { return PyUnicode_GET_LENGTH(s) != 0; }
+bool nonempty(PyObject* s) {
+  return PyUnicode_Check(s) ? PyUnicode_GET_LENGTH(s) != 0 : !py_equal(s, ZV_STR(""));
+}
 
 // The screening's verdict. Any value that float() cannot take (ValueError, TypeError)
 // is judged by its text alone.

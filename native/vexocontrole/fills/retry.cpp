@@ -2,6 +2,8 @@
 // seconds apart; the last attempt's error goes to the caller.
 #include "bodies.hpp"
 
+#include <climits>
+
 namespace zv::vc {
 
 Task<Ref> fCtRetry(Call c) {
@@ -9,9 +11,13 @@ Task<Ref> fCtRetry(Call c) {
   PyObject* pRetries = c.arg(1);
   PyObject* pDelay = c.arg(2);
   // pTimeout (arg 3) is accepted and has no effect: each attempt's page waits carry limits.
+  // As range(pRetries): any integer; a count beyond the machine's is no limit at all.
   Ref count = check(PyNumber_Index(pRetries));
-  long long n = PyLong_AsLongLong(count.get());
+  int overflow = 0;
+  long long n = PyLong_AsLongLongAndOverflow(count.get(), &overflow);
   if (n == -1 && PyErr_Occurred()) throw_current();
+  if (overflow > 0) n = LLONG_MAX;
+  if (overflow < 0) n = 0;
 
   for (long long i = 0; i < n; ++i) {
     Held failure;

@@ -1,0 +1,472 @@
+"""Faults in real Chromium: every call ends within a bounded time with the outcome its
+fill promises (it returns, raises, or logs its line), never hangs and never takes the
+interpreter down.
+
+The page closed before or during a chosen page operation of every fill family and of the
+whole form; the renderer crashed during a popup LOV search; a navigation in the middle of a
+fill; a processing indicator that never clears; a load-more button that always loads more;
+an expired APEX session whose ajax answers with a login page; and a whole-form fill
+cancelled by ``asyncio.wait_for`` at random moments.
+
+Each test bounds its own run with ``asyncio.wait_for`` so that a hang fails the test
+instead of blocking the suite.
+"""
+import asyncio
+import gc
+import inspect
+import json
+import os
+import pathlib
+import random
+
+import pytest
+from playwright.async_api import Error as PlaywrightError
+
+from ziveviver import vexocontrole as vc
+
+DEMO_DIR = pathlib.Path(__file__).resolve().parents[2] / "src" / "ziveviver" / "demo"
+LIMIT = 60  # seconds; far beyond any case here, so only a hang reaches it
+PROF = "#P1_PROFISSAO"
+FORM_URL = (DEMO_DIR / "form.html").as_uri()
+
+
+def demo(name):
+    return json.loads((DEMO_DIR / name).read_text(encoding="utf-8"))
+
+
+# ------------------------------------------------------------------------------- helpers
+
+class Lines:
+    """Takes the module logger's place: keeps (level, message)."""
+
+    def __init__(self):
+        self.lines = []
+
+    def _add(self, level, msg, **kw):
+        self.lines.append((level, msg))
+
+    def info(self, msg, **kw):
+        self._add("info", msg)
+
+    def warning(self, msg, **kw):
+        self._add("warning", msg)
+
+    def error(self, msg, **kw):
+        self._add("error", msg)
+
+    def debug(self, msg, **kw):
+        self._add("debug", msg)
+
+    def messages(self, level):
+        return [m for lv, m in self.lines if lv == level]
+
+
+@pytest.fixture
+def log():
+    """Debug on, lines recorded in memory; the module's state comes back afterwards.
+    Controllers made by the fills themselves (the grids') keep the recording logger."""
+    saved = vc.gDebugDev, vc.objfLog, vc.VexoFuncoes
+    lines = Lines()
+
+    class Factory:
+        @staticmethod
+        def fLog(**kw):
+            return lines if kw.get("pDebugDev") else saved[1]
+
+    vc.gDebugDev, vc.objfLog, vc.VexoFuncoes = True, lines, Factory
+    yield lines
+    vc.gDebugDev, vc.objfLog, vc.VexoFuncoes = saved
+
+
+@pytest.fixture
+def one_attempt():
+    """The module's retry wrapper with a single attempt: for the cases whose every attempt
+    is a long fixed-pause search, where three attempts would only triple the time."""
+    saved = vc.fCtRetry
+
+    def single(pFunction, *args, **kw):
+        return saved(pFunction, 1)
+
+    vc.fCtRetry = single
+    yield
+    vc.fCtRetry = saved
+
+
+def coroutine_type():
+    c = vc.fCtApexWaitStable(None)
+    c.close()
+    return type(c)
+
+
+OUR_CORO = coroutine_type()
+
+
+def suspended_coroutines():
+    gc.collect()
+    return [c for c in gc.get_objects() if type(c) is OUR_CORO and c.cr_suspended]
+
+
+@pytest.fixture(autouse=True)
+def nothing_left_suspended():
+    """No coroutine of ours outlives a test suspended: every fault unwinds them all."""
+    yield
+    assert suspended_coroutines() == []
+
+
+@pytest.fixture(scope="module")
+def context(browser, loop):
+    ctx = loop.run_until_complete(browser.new_context())
+    yield ctx
+    loop.run_until_complete(ctx.close())
+
+
+@pytest.fixture
+def open_page(context, run):
+    """Opens the stand-in form in a fresh page (pages of one context open faster)."""
+    pages = []
+
+    def _open(query=""):
+        pg = run(context.new_page())
+        pages.append(pg)
+        run(pg.goto(FORM_URL + (("?" + query) if query else "")))
+        run(pg.wait_for_function("window.__zv && window.__zv.ready === true"))
+        return pg
+
+    yield _open
+    for pg in pages:
+        if not pg.is_closed():
+            run(pg.close())
+
+
+@pytest.fixture
+def page(open_page):
+    return open_page()
+
+
+def bounded(run, coro, limit=LIMIT):
+    """Runs `coro` to its end on the session loop, failing the test if it takes `limit`."""
+    return run(asyncio.wait_for(coro, limit))
+
+
+def outcome(run, coro, limit=LIMIT):
+    """("returned", value) or ("raised", exception), within `limit` seconds."""
+    try:
+        return "returned", bounded(run, coro, limit)
+    except asyncio.TimeoutError:
+        raise AssertionError(f"still running after {limit} s")
+    except Exception as e:  # noqa: BLE001 - which one is each test's to say
+        return "raised", e
+
+
+_PLAIN = (str, bytes, int, float, bool, type(None), list, tuple, dict)
+
+
+class Faulty:
+    """Forwards to a real Playwright page (and the locators and keyboard it hands out).
+    Every awaited operation is counted and named in `ops`; the first one for which
+    `when(name, args)` is true runs `fault()` before it starts, or, with `during=s`, s
+    seconds after it started while it is still under way."""
+
+    def __init__(self, real, when, fault, during=None, _shared=None):
+        self._real = real
+        self._s = _shared or {"when": when, "fault": fault, "during": during, "fired": False, "ops": []}
+
+    @property
+    def ops(self):
+        return self._s["ops"]
+
+    @property
+    def fired(self):
+        return self._s["fired"]
+
+    def _wrap(self, value):
+        if isinstance(value, _PLAIN) or not type(value).__module__.startswith("playwright"):
+            return value
+        return Faulty(value, None, None, _shared=self._s)
+
+    def __getattr__(self, name):
+        attr = getattr(self._real, name)
+        if not callable(attr):
+            return self._wrap(attr)
+
+        def call(*args, **kw):
+            result = attr(*args, **kw)
+            if inspect.isawaitable(result):
+                return self._op(name, args, result)
+            return self._wrap(result)
+
+        return call
+
+    async def _op(self, name, args, awaitable):
+        s = self._s
+        s["ops"].append((name, args))
+        if s["fired"] or not s["when"](name, args):
+            return await awaitable
+        s["fired"] = True
+        if s["during"] is None:
+            await s["fault"]()
+            return await awaitable
+        task = asyncio.ensure_future(awaitable)
+        await asyncio.sleep(s["during"])
+        assert not task.done(), f"{name} ended before the fault"
+        await s["fault"]()
+        return await task
+
+
+def at(op, sel=None):
+    """The first operation named `op` (and, if given, whose first argument is `sel`)."""
+    return lambda name, args: name == op and (sel is None or (args and args[0] == sel))
+
+
+def at_script(fragment):
+    """The first evaluate whose script holds `fragment`."""
+    return lambda name, args: name == "evaluate" and fragment in args[0]
+
+
+# --------------------------------------------------------------- the page closed mid-fill
+
+# (id, fill on the faulty page, where the page closes, "during" delay or None,
+#  what the call does, the line that must be logged (level, prefix) or None)
+CLOSE_CASES = [
+    ("text, during the wait for an absent item", lambda p: vc.fCtPreencText(p, "#P1_AUSENTE", "X", 8000),
+     at("wait_for_selector"), 0.3, "returned", ("error", "fCtPreencText -> Falha ao preencher #P1_AUSENTE: ")),
+    ("text, before the value is set", lambda p: vc.fCtPreencText(p, "#P1_NOME", "Ana"),
+     at("evaluate"), None, "returned", ("error", "fCtPreencText -> Falha ao preencher #P1_NOME: ")),
+    ("text area, before the count", lambda p: vc.fCtPreencTextArea(p, "#P1_OBS", "linha"),
+     at("count"), None, "returned", ("error", "fCtPreencText -> Falha ao preencher #P1_OBS: ")),
+    ("autocomplete, before the visible wait", lambda p: vc.fCtPreencAutoComplete(p, "#P1_CIDADE", "Porto"),
+     at("wait_for"), None, "returned", ("error", "fCtPreencText -> Falha ao preencher #P1_CIDADE: ")),
+    ("date, before the enabled check", lambda p: vc.fCtPreencDatepicker(p, "#P1_DATA_NASC", "10/05/1982"),
+     at("is_enabled"), None, "returned",
+     ("error", "fCtPreencDatepicker -> Falha ao preencher datepicker #P1_DATA_NASC: ")),
+    ("select, during the browser's selection", lambda p: vc.fCtApexPreencDropDownList(p, "#P1_PAIS", "XX"),
+     at("select_option"), 0.3, "returned",
+     ("error", "fCtApexPreencDropDownList -> Falha ao selecionar dropdown #P1_PAIS: ")),
+    ("multi-select, before its script", lambda p: vc.fCtApexPreencMultiSelect(p, "#P1_IDIOMAS", ["PT"]),
+     at("evaluate"), None, "raised", None),
+    ("radio, before the option count", lambda p: vc.fCtPreencCheckRadio(p, "#P1_SEXO", "0"),
+     at("count"), None, "raised", ("warning", "fCtRetry -> [RETRY 3/3] erro: ")),
+    ("radio, before the label click", lambda p: vc.fCtPreencCheckRadio(p, "#P1_SEXO", "0"),
+     at("click"), None, "returned", ("error", "fCtPreencCheckRadio -> Falha total radio #P1_SEXO_0: ")),
+    ("check box, during the wait for an absent option",
+     lambda p: vc.fCtPreencCheckMultiple(p, "#P1_CANAIS", "9", 8000),
+     at("wait_for_selector"), 0.3, "raised", ("warning", "fCtRetry -> [RETRY 3/3] erro: ")),
+    ("LOV by description, before its script", lambda p: vc.fCtApexPreencPopupLovDesc(p, PROF, "Advogado"),
+     at("evaluate"), None, "raised", ("warning", "fCtRetry -> [RETRY 3/3] erro: ")),
+    ("LOV by id, during the search over pages", lambda p: vc.fCtApexPreencPopupLovId(p, PROF, "145"),
+     at_script("MAX_SCANS"), 0.3, "raised", ("warning", "fCtRetry -> [RETRY 3/3] erro: ")),
+    ("LOV by id, during the wait for the popup to close", lambda p: vc.fCtApexPreencPopupLovId(p, PROF, "105"),
+     at("wait_for_selector"), 0.3, "raised", ("warning", "fCtRetry -> [RETRY 3/3] erro: ")),
+    ("idle wait, during the wait for idle", lambda p: vc.fCtApexWaitStable(p, 8000),
+     at("wait_for_function"), 0.3, "raised", None),
+    ("in-page notice, while it waits for the user", lambda p: vc.fCtPopUpHtml(p, "Pronto"),
+     at("wait_for_selector"), 0.3, "returned",
+     ("error", "fCtPopUpHtml -> Erro ou navegador fechado durante modal: ")),
+]
+
+
+@pytest.mark.parametrize("fill, when, during, ends, line", [c[1:] for c in CLOSE_CASES],
+                         ids=[c[0] for c in CLOSE_CASES])
+def test_page_closed_mid_fill(page, run, log, fill, when, during, ends, line):
+    if when("wait_for_function", ()):
+        run(page.evaluate("__zv.busy(20000)"))  # a page that stays busy while it waits
+    faulty = Faulty(page, when, page.close, during)
+    kind, value = outcome(run, fill(faulty))
+    assert faulty.fired, faulty.ops
+    assert kind == ends, (value, faulty.ops)
+    if kind == "returned":
+        assert value is None
+    else:
+        assert page.is_closed() and "closed" in str(value).lower()
+    if line:
+        level, prefix = line
+        assert [m for m in log.messages(level) if m.startswith(prefix)], log.lines
+
+
+# --------------------------------------------------------- the page closed mid whole form
+
+def test_page_closed_in_the_simple_fields_ends_the_form_at_the_radio(page, run, log):
+    faulty = Faulty(page, at("evaluate"), page.close)  # before the first value is set
+    ctl = vc.VexoControleApex(faulty, True)
+    kind, value = outcome(run, ctl.fCtPreencTodoForm(demo("mapa.json"), demo("dados.json")))
+    # the text and date fills swallow the closed page; the radio's attempts raise it
+    assert kind == "raised" and "closed" in str(value).lower()
+    errors = log.messages("error")
+    assert [m.split(":")[0] for m in errors] == [
+        "fCtPreencText -> Falha ao preencher #P1_NOME",
+        "fCtPreencDatepicker -> Falha ao preencher datepicker #P1_DATA_NASC",
+    ]
+    retries = [m for m in log.messages("warning") if m.startswith("fCtRetry")]
+    assert [m[:len("fCtRetry -> [RETRY 1/3]")] for m in retries] == [
+        "fCtRetry -> [RETRY 1/3]", "fCtRetry -> [RETRY 2/3]", "fCtRetry -> [RETRY 3/3]"]
+    visited = [m.split()[5].rstrip(",") for m in log.messages("debug")
+               if m.startswith("VexoControleApex -> fCtPreencTodoForm -> dbCampo ")]
+    assert visited == ["NOME_PROPONENTE", "DATA_NASCIMENTO", "SEXO"]  # nothing after the radio
+
+
+def test_page_closed_in_a_grid_skips_every_row_and_returns(page, run, log):
+    mapa, dados = demo("mapa.json"), demo("dados.json")
+    mapping = {"NOME_PROPONENTE": mapa["NOME_PROPONENTE"], "Titulares": mapa["Titulares"]}
+    data = {"NOME_PROPONENTE": "Ana", "RepAtivarPreenc": 0, "Titulares": dados["Titulares"][:2]}
+    faulty = Faulty(page, at("click", "#TIT_ADD"), page.close)
+    ctl = vc.VexoControleApex(faulty, True)
+    assert outcome(run, ctl.fCtPreencTodoForm(mapping, data)) == ("returned", None)
+    rows = [m for m in log.messages("error") if "Erro ao gravar Titular" in m]
+    assert [m.split(":")[0] for m in rows] == [
+        "VexoControleApex -> fPreencGridTitular -> Erro ao gravar Titular 1",
+        "VexoControleApex -> fPreencGridTitular -> Erro ao gravar Titular 2",
+    ]
+    assert all("closed" in m.lower() for m in rows)
+
+
+# ------------------------------------------------------------------- the renderer crashes
+
+def test_renderer_crash_during_popup_lov_search(page, run, log):
+    crashed = []
+    page.on("crash", lambda p: crashed.append(p))
+
+    async def crash():
+        try:
+            await page.goto("chrome://crash", timeout=5000)
+        except PlaywrightError:
+            pass  # the navigation itself is aborted by the crash
+
+    faulty = Faulty(page, at_script("MAX_SCANS"), crash, during=0.3)
+    kind, value = outcome(run, vc.fCtApexPreencPopupLovId(faulty, PROF, "145"))
+    assert crashed and faulty.fired
+    assert kind == "raised" and "crash" in str(value).lower()
+    retries = [m for m in log.messages("warning") if m.startswith("fCtRetry")]
+    assert len(retries) == 3 and all("crash" in m.lower() for m in retries)
+
+
+# ---------------------------------------------------------------------------- navigation
+
+def test_text_fill_follows_a_navigation_to_the_item_on_the_new_document(page, run, log):
+    # On this document the late item never comes; on the next one it comes after a second.
+    run(page.evaluate("""() => {
+        document.getElementById('P1_TARDIO_TEMPLATE').content.replaceChildren();
+        const item = document.getElementById('P1_TARDIO_CONTAINER');
+        if (item) item.remove();
+    }"""))
+
+    async def reload():
+        await page.goto(FORM_URL)
+
+    faulty = Faulty(page, at("wait_for_selector"), reload, during=0.2)
+    # the wait goes on across the reload and finds the item on the new document
+    assert outcome(run, vc.fCtPreencText(faulty, "#P1_TARDIO", "depois")) == ("returned", None)
+    assert faulty.fired
+    assert run(page.evaluate("__zv.dom('P1_TARDIO')")) == "depois"
+    assert log.messages("info") == ["fCtPreencText -> Campo preenchido: #P1_TARDIO"]
+
+
+def test_navigation_during_popup_lov_search_is_retried_on_the_new_document(page, run, log):
+    async def reload():
+        await page.goto(FORM_URL)
+        await page.wait_for_function("window.__zv && window.__zv.ready === true")
+
+    faulty = Faulty(page, at_script("MAX_SCANS"), reload, during=0.3)
+    assert outcome(run, vc.fCtApexPreencPopupLovId(faulty, PROF, "145")) == ("returned", None)
+    retries = [m for m in log.messages("warning") if m.startswith("fCtRetry")]
+    assert len(retries) == 1 and retries[0].startswith("fCtRetry -> [RETRY 1/3] erro: ")
+    assert run(page.evaluate("[__zv.value('P1_PROFISSAO'), __zv.display('P1_PROFISSAO')]")) == [
+        "145", "Militar"]
+
+
+# ------------------------------------------------------------ busy indicator, endless LOV
+
+def test_processing_indicator_that_never_clears_ends_the_idle_wait_at_its_limit(page, run, log):
+    run(page.evaluate("__zv.busy(600000)"))
+    loop = asyncio.get_event_loop()
+    t0 = loop.time()
+    assert outcome(run, vc.fCtApexWaitStable(page, 1000)) == ("returned", None)
+    took = loop.time() - t0
+    assert 1.25 <= took < 5, took
+    assert run(page.evaluate("document.querySelectorAll('.u-Processing').length")) == 1
+    assert log.lines == []
+
+
+def test_load_more_that_always_loads_more_ends_after_fifteen_scans(page, run, log, one_attempt):
+    run(page.evaluate("__zv.lovEndless = true; __zv.lovPageMs = 50"))
+    kind, value = outcome(run, vc.fCtApexPreencPopupLovId(page, PROF, "999"))
+    assert kind == "raised"
+    assert str(value) == 'Item com data-id="999" nao encontrado'
+    # fifteen scans: the first page and fourteen more, the fifteenth click's page unscanned
+    rows = run(page.evaluate("document.querySelectorAll('#PopupLov_1_P1_PROFISSAO_dlg .a-IconList-item').length"))
+    assert 15 * 20 <= rows <= 16 * 20, rows
+    assert run(page.evaluate("__zv.value('P1_PROFISSAO')")) == ""
+
+
+# ------------------------------------------------------------------ an expired session
+
+def test_expired_session_ends_the_form_at_the_popup_lov(page, run, log):
+    mapa, dados = demo("mapa.json"), demo("dados.json")
+    cols = ["NOME_PROPONENTE", "PAIS", "ESTADO", "PROFISSAO", "OBSERVACOES"]
+    run(page.evaluate("__zv.expireSession()"))
+    ctl = vc.VexoControleApex(page, True)
+    kind, value = outcome(run, ctl.fCtPreencTodoForm({c: mapa[c] for c in cols}, dados))
+    assert kind == "raised"
+    assert str(value) == 'Item com data-id="101" nao encontrado'
+    state = run(page.evaluate(
+        "[__zv.value('P1_NOME'), __zv.value('P1_PAIS'), __zv.value('P1_ESTADO'), __zv.value('P1_PROFISSAO'),"
+        " __zv.value('P1_OBS'), !!document.getElementById('SESSION_ENDED'), __zv.sessionAnswers > 0]"))
+    # what needs no server landed; the cascade brought no states; nothing after the LOV ran
+    assert state == [dados["NOME_PROPONENTE"], "BR", "", "", "", True, True]
+    assert "fCtApexPreencDropDownList -> Dropdown selecionado (APEX): #P1_ESTADO" in log.messages("info")
+
+
+# ------------------------------------------------------------------------- cancellation
+
+def short_form():
+    """A form that passes through every kind of step in about thirteen seconds: text, radio,
+    select list, popup LOV (its popup, pauses and idle wait), a check box, and one grid row
+    with its buttons and pauses."""
+    mapa, dados = demo("mapa.json"), demo("dados.json")
+    cols = ["NOME_PROPONENTE", "SEXO", "PAIS", "PROFISSAO", "CANAL_CONTATO"]
+    tit = mapa["Titulares"]
+    mapping = {c: mapa[c] for c in cols}
+    mapping["Titulares"] = {k: tit[k] for k in ("TitInserir", "TIT_NOME", "TIT_VINCULO", "TitGravar")}
+    data = {c: dados[c] for c in cols}
+    data.update(RepAtivarPreenc=0, Titulares=dados["Titulares"][:1])
+    return mapping, data
+
+
+def test_whole_form_cancelled_by_wait_for_at_random_moments(open_page, run, loop, log):
+    seed = int(os.environ.get("ZV_FAULT_SEED") or random.randrange(1 << 32))
+    rng = random.Random(seed)
+    moments = sorted(rng.uniform(0.05, 13.0) for _ in range(4))
+    why = f"seed {seed}, moments {[round(m, 2) for m in moments]}"
+    pages = [open_page() for _ in moments]
+    handled = []
+    saved_handler = loop.get_exception_handler()
+    loop.set_exception_handler(lambda lp, context: handled.append(context))
+    try:
+        async def cancel_one(page, moment):
+            mapping, data = short_form()
+            task = asyncio.ensure_future(vc.VexoControleApex(page, True).fCtPreencTodoForm(mapping, data))
+            try:
+                await asyncio.wait_for(task, moment)
+                return task, "finished"
+            except asyncio.TimeoutError:
+                return task, "timed out"
+
+        async def all_of_them():
+            return await asyncio.gather(*(cancel_one(p, m) for p, m in zip(pages, moments)))
+
+        ends = bounded(run, all_of_them())
+        for (task, how), moment in zip(ends, moments):
+            assert task.done(), why
+            assert how == "timed out" and task.cancelled(), (why, moment, how, task)
+        assert suspended_coroutines() == [], why
+
+        # every page can still be used: a text fill lands on each
+        for i, page in enumerate(pages):
+            assert bounded(run, vc.fCtPreencText(page, "#P1_OBS", f"depois {i}")) is None
+            assert run(page.evaluate("__zv.value('P1_OBS')")) == f"depois {i}", why
+
+        gc.collect()
+        run(asyncio.sleep(0.3))  # callbacks scheduled by the cancellations run
+        gc.collect()
+        assert handled == [], (why, handled)
+    finally:
+        loop.set_exception_handler(saved_handler)
