@@ -6,10 +6,13 @@ namespace zv::vc::cf {
 
 Names* C = nullptr;
 
+bool ascii_eq(PyObject* obj, const char* s) {
+  return PyUnicode_Check(obj) && PyUnicode_CompareWithASCIIString(obj, s) == 0;
+}
+
 bool is_section_key(PyObject* key) {
-  if (!PyUnicode_Check(key)) return false;
   for (const char* s : kSectionKeys)
-    if (PyUnicode_CompareWithASCIIString(key, s) == 0) return true;
+    if (ascii_eq(key, s)) return true;
   return false;
 }
 
@@ -40,7 +43,7 @@ constexpr KindName kGrid[] = {
 
 Kind lookup(PyObject* name, const KindName* table, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i)
-    if (PyUnicode_CompareWithASCIIString(name, table[i].name) == 0) return table[i].kind;
+    if (ascii_eq(name, table[i].name)) return table[i].kind;
   return Kind::none;
 }
 
@@ -114,7 +117,7 @@ bool lov_blank(PyObject* v) {
   static constexpr const char* kInvalid[] = {"", "0", "0.0", "None", "null", "false", "undefined"};
   Ref t = trimmed_text(v);
   for (const char* s : kInvalid)
-    if (PyUnicode_CompareWithASCIIString(t.get(), s) == 0) return true;
+    if (ascii_eq(t.get(), s)) return true;
   // float(v) == 0, as the fill's screening computes it; a value that is no number passes.
   PyObject* f = PyNumber_Float(v);
   if (!f) {

@@ -41,6 +41,9 @@ inline constexpr const char* kSectionKeys[] = {"Representantes", "Titulares", "B
 // "Formulario" for the simple fields; otherwise the section key.
 inline constexpr const char kFormSection[] = "Formulario";
 
+// `obj == s` for an ASCII literal; false for anything that is not a str (a str subclass's
+// lower() or strip() may hand back any object).
+bool ascii_eq(PyObject* obj, const char* s);
 bool is_section_key(PyObject* key);
 
 // The widget kinds the field dispatch accepts, by their lower-case names.

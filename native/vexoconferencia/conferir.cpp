@@ -206,9 +206,7 @@ Task<void> grid_lines(PyObject* page, const char* secao, const char* add, const 
   while (entries.next()) {
     PyObject* key = entries.key();
     PyObject* cfg = entries.value();
-    if (PyUnicode_Check(key) &&
-        (PyUnicode_CompareWithASCIIString(key, add) == 0 || PyUnicode_CompareWithASCIIString(key, save) == 0))
-      continue;
+    if (ascii_eq(key, add) || ascii_eq(key, save)) continue;
     if (!PyDict_Check(cfg)) continue;
     Ref sel = dict_get(cfg, "WebSel");
     if (!sel || !PyUnicode_Check(sel.get())) continue;

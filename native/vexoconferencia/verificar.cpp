@@ -349,8 +349,7 @@ void data_only(PyObject* out, Tally& t, const char* secao, PyObject* columns) {
 }
 
 bool is_button_key(PyObject* key, const char* add, const char* save) {
-  return PyUnicode_Check(key) &&
-         (PyUnicode_CompareWithASCIIString(key, add) == 0 || PyUnicode_CompareWithASCIIString(key, save) == 0);
+  return ascii_eq(key, add) || ascii_eq(key, save);
 }
 
 // The "RepAtivarPreenc" entry of the data; `mapped`: the mapping has "Representantes".
@@ -365,7 +364,7 @@ void check_rep_flag(bool mapped, PyObject* data, PyObject* out, Tally& t) {
     bool on = py_equal(flag.get(), N->one.get());
     Ref records = dict_get(data, "Representantes");
     bool has_records = records && truthy(records.get());
-    if (!on && PyUnicode_Check(flag.get()) && PyUnicode_CompareWithASCIIString(trimmed_text(flag.get()).get(), "1") == 0)
+    if (!on && PyUnicode_Check(flag.get()) && ascii_eq(trimmed_text(flag.get()).get(), "1"))
       v.add(1, "o texto \"1\" não ativa os representantes (use o número 1)");
     else if (on && has_records && !mapped)
       v.add(1, "ativa os representantes, mas o mapa não tem a secção \"Representantes\"");
@@ -476,10 +475,10 @@ Task<Ref> fCtVerificarMapa(Call c) {
     PyObject* cfg = entries.value();
     if (is_section_key(key)) {
       if (!first_section) first_section = key;
-      if (PyUnicode_CompareWithASCIIString(key, "Representantes") == 0) {
+      if (ascii_eq(key, "Representantes")) {
         co_await check_representatives(pPage, cfg, pJsonDados, out.get(), t);
         rep_flag_done = true;
-      } else if (PyUnicode_CompareWithASCIIString(key, "Titulares") == 0) {
+      } else if (ascii_eq(key, "Titulares")) {
         co_await check_grid(pPage, "Titulares", "TitInserir", "TitGravar", cfg, pJsonDados, out.get(), t);
       } else {
         co_await check_grid(pPage, "Beneficiarios", "BenInserir", "BenGravar", cfg, pJsonDados, out.get(), t);
@@ -498,7 +497,7 @@ Task<Ref> fCtVerificarMapa(Call c) {
   form::Items keys(pJsonDados);
   while (keys.next()) {
     PyObject* key = keys.key();
-    if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, "RepAtivarPreenc") == 0) continue;
+    if (ascii_eq(key, "RepAtivarPreenc")) continue;
     if (dict_get(pDictColsDePara, key)) continue;
     if (is_section_key(key)) {
       if (truthy(keys.value()))

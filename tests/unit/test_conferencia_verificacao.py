@@ -137,6 +137,12 @@ def _set(path, value):
     return apply
 
 
+class KindWithOddLower(str):
+    """A str subclass whose lower() is not a text: the check must call it unsupported, not crash."""
+    def lower(self):
+        return 7
+
+
 MISTAKES = [
     ("nothing found", _set(["NOME", "WebSel"], "#P_NOMEX"), None, "NOME", "erro", "nenhum elemento encontrado"),
     ("two found", _set(["NOME", "WebSel"], "#P_DUP"), None, "NOME", "erro", "2 elementos encontrados"),
@@ -161,6 +167,7 @@ MISTAKES = [
     ("date picker without a format", _set(["NASC", "WebSel"], "#P_VELHA"), None, "NASC", "aviso", "não declara o formato"),
     ("date on a plain input", _set(["NASC", "WebSel"], "#P_NOME"), None, "NASC", "aviso", "não parece um seletor de data"),
     ("unsupported kind", _set(["NOME", "ColTipo"], "combo"), None, "NOME", "erro", "tipo \"combo\" não suportado"),
+    ("kind whose lower() is no text", _set(["NOME", "ColTipo"], KindWithOddLower("text")), None, "NOME", "erro", "não suportado"),
     ("kind with a blank", _set(["NOME", "ColTipo"], " text"), None, "NOME", "erro", "tipo \" text\" não suportado"),
     ("no selector", _set(["NOME", "WebSel"], KeyError), None, "NOME", "erro", "sem \"WebSel\""),
     ("no kind", _set(["NOME", "ColTipo"], KeyError), None, "NOME", "erro", "sem \"ColTipo\": o preenchimento pararia"),
