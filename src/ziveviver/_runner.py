@@ -82,6 +82,9 @@ def fail(text):
 JSON_MESSAGES = (
     ("Expecting property name enclosed in double quotes",
      "esperava-se o nome de uma chave entre aspas duplas (vírgula a mais antes de '}'?)"),
+    # CPython 3.13+ names a trailing comma and points at it; older versions point after it
+    ("Illegal trailing comma before end of object", "vírgula a mais antes de '}'"),
+    ("Illegal trailing comma before end of array", "vírgula a mais antes de ']'"),
     ("Expecting ',' delimiter", "falta uma vírgula entre dois elementos"),
     ("Expecting ':' delimiter", "faltam os dois pontos ':' depois do nome da chave"),
     ("Expecting value", "esperava-se um valor (texto entre aspas duplas, número, true, false, "

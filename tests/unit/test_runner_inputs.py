@@ -1,11 +1,15 @@
 """The runner's checks of its input files and arguments: every problem reported in Portuguese,
 with the file and line for bad JSON, and nothing started (no browser) when the input is bad."""
 import json
+import sys
 
 import pytest
 
 from ziveviver import _runner
 from ziveviver.__main__ import main
+
+# CPython 3.13+ reports a trailing comma by name, at the comma
+TRAILING_COMMA_NAMED = sys.version_info >= (3, 13)
 
 GOOD_MAPPING = {
     "NOME": {"WebSel": "#P1_NOME", "ColTipo": "text"},
@@ -39,8 +43,12 @@ def edited(base, change):
 
 
 @pytest.mark.parametrize("content, line, col, reason", [
-    ('{\n  "NOME": {"WebSel": "#P1_NOME", "ColTipo": "text"},\n}\n', 3, 1,
-     "esperava-se o nome de uma chave entre aspas duplas"),
+    # a trailing comma: 3.13+ points at the comma itself
+    ('{\n  "NOME": {"WebSel": "#P1_NOME", "ColTipo": "text"},\n}\n',
+     *((2, 52, "vírgula a mais antes de '}'") if TRAILING_COMMA_NAMED else
+       (3, 1, "esperava-se o nome de uma chave entre aspas duplas"))),
+    ('[1, 2,]', *((1, 6, "vírgula a mais antes de ']'") if TRAILING_COMMA_NAMED else
+                  (1, 7, "esperava-se um valor"))),
     ('{\n  "A": 1\n  "B": 2\n}\n', 3, 3, "falta uma vírgula"),
     ('{"PASTA": "C:\\dados"}', 1, 14, "sequência de escape inválida"),
     ('{"A": 1} {"B": 2}', 1, 10, "há texto depois do fim do JSON"),
@@ -166,7 +174,8 @@ def no_browser(monkeypatch):
 
 @pytest.mark.parametrize("files, extra, expected", [
     ({"mapa": "{\n  \"A\": 1,\n}", "dados": GOOD_DATA}, [],
-     ["Erro: mapa: JSON inválido em {mapa}, linha 3, coluna 1"]),
+     ["Erro: mapa: JSON inválido em {mapa}, linha 2, coluna 9" if TRAILING_COMMA_NAMED else
+      "Erro: mapa: JSON inválido em {mapa}, linha 3, coluna 1"]),
     # both files are read, so both are reported at once
     ({"mapa": "[1,", "dados": "{"}, [],
      ["Erro: mapa: JSON inválido em {mapa}, linha 1", "Erro: dados: JSON inválido em {dados}, linha 1"]),
