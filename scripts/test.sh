@@ -1,34 +1,127 @@
 #!/usr/bin/env bash
-# Runs the whole test suite against the installed build; then, with ZV_PY314=1 and CPython 3.14
-# built (make python314), the whole suite again on 3.14, in build/venv-3.14 with the package
-# built for 3.14. Arguments go to both pytest runs.
+# The whole test suite. Without arguments, three runs go side by side (the browser tests
+# spend most of their time in the pauses the fills must make, so they share the machine
+# well), each writing its own log under build/test-logs, shown when all have ended:
+#   cpython-3.11  the suite on the machine's interpreter against the build installed in .venv
+#   asserts       the unit and bridge tests against a build with assertions kept on
+#   cpython-3.14  the suite on CPython 3.14 (built by make python314), in build/venv-3.14
+#                 with the package built for it
+# Each suite runs on two pytest workers, one test file per worker at a time.
+#
+#   ZV_PY314=build  build CPython 3.14 first when it is missing (CI does)
+#   ZV_PY314=0      leave 3.14 out; unset: run it when it has been built
+#   ZV_SKIP_ASSERTS=1  leave the assertions build out
+# With arguments (a selection of tests, pytest options), the selection runs in the
+# foreground on the machine's interpreter, then on 3.14 when it is there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-status=0
-.venv/bin/python -m pytest -q -p no:cacheprovider "$@" || status=$?
+PYTEST=(-m pytest -q -p no:cacheprovider)
+py314=${ZV_PY314:-}
 
-# The unit and bridge tests again against a build with assertions kept on, in its own
-# folders (whole-suite runs only; ZV_SKIP_ASSERTS=1 leaves it out).
-if [ $# -eq 0 ] && [ -z "${ZV_SKIP_ASSERTS:-}" ]; then
-  bash scripts/native-check.sh asserts || status=$?
-fi
+# The 3.14 interpreter's path, building it first when asked to; fails when it is not there.
+find_py314() {
+  case "$py314" in
+    0) return 1 ;;
+    build) bash scripts/build-python314.sh ;;
+    *) ZV_PY314_CHECK=1 bash scripts/build-python314.sh ;;
+  esac
+}
 
-if [ -n "${ZV_PY314:-}" ] && PY314=$(ZV_PY314_CHECK=1 bash scripts/build-python314.sh); then
-  echo "test: the whole suite again on $("$PY314" -V) ($PY314)" >&2
-  venv=build/venv-3.14
+# A venv of 3.14 with the test tools and the package built for 3.14 (its own build
+# directory, build/cp314-..., kept between runs like the default one).
+prepare_py314() {
+  local python=$1 venv=build/venv-3.14
   if [ ! -x "$venv/bin/python" ] || ! "$venv/bin/python" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 14))'; then
     rm -rf "$venv"
-    "$PY314" -m venv "$venv"
+    "$python" -m venv "$venv"
   fi
-  stamp=$venv/.requirements-stamp
+  local stamp=$venv/.requirements-stamp
   if [ ! -f "$stamp" ] || ! cmp -s requirements-dev.txt "$stamp"; then
     "$venv/bin/python" -m pip install -q --upgrade pip
     "$venv/bin/python" -m pip install -q -r requirements-dev.txt
     cp requirements-dev.txt "$stamp"
   fi
-  # Its own build directory (build/cp314-...), kept between runs like the default one.
   flock /tmp/ziveviver-build.lock "$venv/bin/python" -m pip install -q --no-build-isolation --no-deps . >/dev/null
-  "$venv/bin/python" -m pytest -q -p no:cacheprovider "$@" || status=$?
+  echo "$venv/bin/python"
+}
+
+if [ $# -gt 0 ]; then
+  status=0
+  .venv/bin/python "${PYTEST[@]}" "$@" || status=$?
+  if PY314=$(find_py314); then
+    echo "test: the selection again on $("$PY314" -V)" >&2
+    venv_python=$(prepare_py314 "$PY314")
+    "$venv_python" "${PYTEST[@]}" "$@" || status=$?
+  fi
+  exit $status
+fi
+
+logs=build/test-logs
+rm -rf "$logs"
+mkdir -p "$logs"
+start=$(date +%s)
+
+# run NAME COMMAND...: in the background, its output to $logs/NAME.log; a line on the
+# terminal when it ends.
+pids=()
+names=()
+run() {
+  local name=$1
+  shift
+  (
+    status=0
+    "$@" >"$logs/$name.log" 2>&1 || status=$?
+    echo "test: $name ended after $(( $(date +%s) - start )) s, exit status $status" >&2
+    exit $status
+  ) &
+  pids+=($!)
+  names+=("$name")
+}
+
+suite_py314() {
+  local python
+  if ! python=$(find_py314); then
+    if [ "$py314" = build ]; then
+      echo "CPython 3.14 could not be built (see above)"
+      return 1
+    fi
+    echo "CPython 3.14 is not built here (make python314): the suite ran on the machine's interpreter only"
+    return 0
+  fi
+  echo "the whole suite on $("$python" -V) ($python)"
+  local venv_python
+  venv_python=$(prepare_py314 "$python")
+  "$venv_python" "${PYTEST[@]}" -n 2 --dist loadfile
+}
+
+echo "test: running side by side; logs in $logs" >&2
+run "cpython-$(.venv/bin/python -c 'import sys; print("%d.%d" % sys.version_info[:2])')" \
+  .venv/bin/python "${PYTEST[@]}" -n 2 --dist loadfile
+if [ -z "${ZV_SKIP_ASSERTS:-}" ]; then
+  run asserts bash scripts/native-check.sh asserts
+fi
+if [ "$py314" != 0 ]; then
+  run cpython-3.14 suite_py314
+fi
+
+status=0
+failed=()
+for i in "${!pids[@]}"; do
+  if ! wait "${pids[$i]}"; then
+    status=1
+    failed+=("${names[$i]}")
+  fi
+done
+for name in "${names[@]}"; do
+  echo
+  echo "==================== $name"
+  cat "$logs/$name.log"
+done
+echo
+if [ $status -eq 0 ]; then
+  echo "test: all passed (${names[*]}) in $(( $(date +%s) - start )) s"
+else
+  echo "test: FAILED: ${failed[*]} (after $(( $(date +%s) - start )) s)"
 fi
 exit $status

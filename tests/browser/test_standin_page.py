@@ -589,7 +589,9 @@ class TestCascade:
         assert js(form, "__zv.da") == [{"item": "P1_PAIS", "type": "change"}]
         assert js(form, "Array.from(document.getElementById('P1_ESTADO').options).map((o) => o.value)") == [""]
         wait_js(run, form, "document.getElementById('P1_ESTADO').options.length === 4")
-        assert js(form, "window.__spins.map((s) => s[0])") == ["add"]
+        # the indicator came up before the options arrived (it goes away later, checked below;
+        # on a busy machine it may already be gone by the time this is read)
+        assert js(form, "window.__spins.map((s) => s[0])")[0] == "add"
         wait_js(run, form, "window.__spins.length === 2")
         (_, t_add, where), (_, t_del, _) = js(form, "window.__spins")
         assert where == "P1_ESTADO"
@@ -625,7 +627,8 @@ class TestGrids:
         assert button_states(js, form, "TIT") == [False, True]
         assert run(form.is_visible("#P2_TIT_NOME")) is False
         run(form.click("#TIT_ADD"))
-        assert button_states(js, form, "TIT") == [True, True]
+        # add is disabled at once (save comes on with the row editor, which may already be up)
+        assert button_states(js, form, "TIT")[0] is True
         run(form.wait_for_selector("#P2_TIT_NOME", state="visible", timeout=2000))
         assert button_states(js, form, "TIT") == [True, False]
         js(form, """() => {
@@ -692,7 +695,8 @@ class TestApiAndNoApex:
     def test_noapex_page_has_no_apex_but_keeps_the_page_working(self, open_form, js, run):
         page = open_form("noapex=1")
         assert js(page, "[typeof apex, typeof $s, typeof $v]") == ["undefined"] * 3
-        assert set(js(page, "Object.keys(__zv.state())")) == PAGE_ITEMS
+        # P1_TARDIO is attached a moment after load: there or not yet
+        assert set(js(page, "Object.keys(__zv.state())")) - {"P1_TARDIO"} == PAGE_ITEMS
         run(page.fill("#P1_NOME", "Ana"))
         run(page.press("#P1_NOME", "Tab"))
         run(page.click("label[for=P1_SEXO_0]"))

@@ -1,5 +1,7 @@
 """Every function and method: names, parameters, defaults, docstrings, binding like CPython."""
 import inspect
+import subprocess
+import sys
 
 import pytest
 
@@ -50,10 +52,15 @@ METHODS = [
 
 
 def test_module_globals_come_in_their_order():
-    names = [k for k in vars(vexocontrole) if not k.startswith("__")]
-    assert names == ["asyncio", "ctypes", "sys", "VexoFuncoes", "gDebugDev", "objfLog",
-                     *[n for n, _ in FUNCTIONS], "VexoControleApex"]
-    assert vexocontrole.gDebugDev is False or vexocontrole.objfLog is not None
+    # in a fresh interpreter: tests that patch and restore a module function move it to the end
+    out = subprocess.run(
+        [sys.executable, "-c", "from ziveviver import vexocontrole as m\n"
+         "print(' '.join(k for k in vars(m) if not k.startswith('__')))\n"
+         "print(m.gDebugDev, m.objfLog)"],
+        capture_output=True, text=True, check=True).stdout.splitlines()
+    assert out[0].split() == ["asyncio", "ctypes", "sys", "VexoFuncoes", "gDebugDev", "objfLog",
+                              *[n for n, _ in FUNCTIONS], "VexoControleApex"]
+    assert out[1] == "False None"
 
 
 def test_functions_have_their_parameters_and_are_coroutine_functions():
