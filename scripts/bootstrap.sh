@@ -5,11 +5,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Our apt-get calls take this lock: CI builds CPython 3.14 (which installs its build
+# dependencies) while this runs.
+APT_LOCK=/tmp/ziveviver-apt.lock
+
 if [ ! -x /usr/bin/chromium ]; then
   echo "bootstrap: installing Debian's chromium" >&2
   if [ "$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq chromium >/dev/null
+  flock "$APT_LOCK" $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive flock "$APT_LOCK" $SUDO apt-get install -y -qq chromium >/dev/null
 fi
 
 # The desktop message box (zenity), and the virtual display and input tool its tests use.
@@ -20,8 +24,8 @@ command -v xdotool >/dev/null || desktop+=(xdotool)
 if [ ${#desktop[@]} -gt 0 ]; then
   echo "bootstrap: installing Debian's ${desktop[*]}" >&2
   if [ "$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${desktop[@]}" >/dev/null
+  flock "$APT_LOCK" $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive flock "$APT_LOCK" $SUDO apt-get install -y -qq "${desktop[@]}" >/dev/null
 fi
 
 PY=${PYTHON:-python3}
