@@ -1,7 +1,7 @@
 # The two commands a fresh machine needs (each installs what it lacks, and is idempotent):
 #   make demo    fills the bundled demo form in headless Chromium and reports what landed
 #   make test    runs the whole test suite
-.PHONY: demo test setup bench python314 test-asan test-asserts soak fuzz
+.PHONY: demo test setup bench python314 abi3 test-asan test-asserts soak fuzz
 
 setup:
 	bash scripts/bootstrap.sh
@@ -20,6 +20,12 @@ bench: setup
 # the repository; reused when it is there). Once it exists, make test runs the suite on it too.
 python314:
 	bash scripts/build-python314.sh
+
+# The abi3 wheel in dist/: every module built against CPython's limited API 3.12, one
+# cp312-abi3 wheel for CPython 3.12 and later; checked on the interpreter that built it.
+# ABI3_PYTHON=... picks that interpreter (default: python3 if 3.12+, else make python314's).
+abi3:
+	bash scripts/abi3-wheel.sh
 
 # Checking builds of the extension modules (their own folders under build/, never .venv),
 # each running the unit and bridge tests: AddressSanitizer + UndefinedBehaviorSanitizer

@@ -5,7 +5,8 @@
 #   cpython-3.11  the suite on the machine's interpreter against the build installed in .venv
 #   asserts       the unit and bridge tests against a build with assertions kept on
 #   cpython-3.14  the suite on CPython 3.14 (built by make python314), in build/venv-3.14
-#                 with the package built for it
+#                 with the package built for it; meanwhile the abi3 wheel (make abi3) is
+#                 built and checked with it
 # Each suite runs on two pytest workers, one test file per worker at a time.
 #
 #   ZV_PY314=build  build CPython 3.14 first when it is missing (CI does)
@@ -90,9 +91,20 @@ suite_py314() {
     return 0
   fi
   echo "the whole suite on $("$python" -V) ($python)"
-  local venv_python
+  local venv_python status=0
   venv_python=$(prepare_py314 "$python")
-  "$venv_python" "${PYTEST[@]}" -n 2 --dist loadfile
+  # the abi3 wheel (limited API) is built and checked with 3.14 meanwhile
+  ABI3_VENV=build/venv-3.14 bash scripts/abi3-wheel.sh >"$logs/abi3.log" 2>&1 &
+  local abi3=$!
+  "$venv_python" "${PYTEST[@]}" -n 2 --dist loadfile || status=$?
+  if wait "$abi3"; then
+    echo "abi3 wheel: $(tail -n 1 "$logs/abi3.log")"
+  else
+    echo "abi3 wheel: FAILED"
+    cat "$logs/abi3.log"
+    status=1
+  fi
+  return $status
 }
 
 echo "test: running side by side; logs in $logs" >&2

@@ -112,37 +112,44 @@ int coro_traverse_held(CoroObject* c, visitproc visit, void* arg) {
 // The iterator `await obj` would drive, as CPython computes it.
 // A generator made by @types.coroutine is awaitable as it is.
 static bool is_iterable_coroutine(PyObject* o) {
-  if (!PyGen_CheckExact(o)) return false;
+  if (!compat::is_generator_exact(o)) return false;
   PyObject* code = PyObject_GetAttrString(o, "gi_code");
   if (!code) {
     PyErr_Clear();
     return false;
   }
-  bool yes = (reinterpret_cast<PyCodeObject*>(code)->co_flags & CO_ITERABLE_COROUTINE) != 0;
+  bool yes = compat::is_iterable_coroutine_code(code);
   Py_DECREF(code);
   return yes;
 }
 
 static PyObject* awaitable_iter(PyObject* o) {
-  if (PyCoro_CheckExact(o) || is_iterable_coroutine(o)) return Py_NewRef(o);
+  if (compat::is_coroutine_exact(o) || is_iterable_coroutine(o)) return Py_NewRef(o);
   PyTypeObject* t = Py_TYPE(o);
+#ifndef Py_LIMITED_API
+  // (Read in place: the full API's code stays as it was, slot loads and all.)
   if (t->tp_as_async && t->tp_as_async->am_await) {
     PyObject* it = t->tp_as_async->am_await(o);
+#else
+  if (unaryfunc am_await = compat::am_await(t)) {
+    PyObject* it = am_await(o);
+#endif
     if (!it) return nullptr;
-    if (PyCoro_CheckExact(it)) {
+    if (compat::is_coroutine_exact(it)) {
       Py_DECREF(it);
       PyErr_SetString(PyExc_TypeError, "__await__() returned a coroutine");
       return nullptr;
     }
     if (!PyIter_Check(it)) {
       PyErr_Format(PyExc_TypeError, "__await__() returned non-iterator of type '%.100s'",
-                   Py_TYPE(it)->tp_name);
+                   compat::TypeName(it).c_str());
       Py_DECREF(it);
       return nullptr;
     }
     return it;
   }
-  PyErr_Format(PyExc_TypeError, "object %.100s can't be used in 'await' expression", t->tp_name);
+  PyErr_Format(PyExc_TypeError, "object %.100s can't be used in 'await' expression",
+               compat::TypeName(t).c_str());
   return nullptr;
 }
 
@@ -222,6 +229,8 @@ static void set_stop_iteration(PyObject* value) {  // steals value
 // ---------------------------------------------------------------- the driver
 
 static CoroObject* as_coro(PyObject* o) { return reinterpret_cast<CoroObject*>(o); }
+// The number of bound arguments (the limited API's Py_SIZE takes a PyObject*).
+static Py_ssize_t nargs(CoroObject* c) { return Py_SIZE(reinterpret_cast<PyObject*>(c)); }
 
 // The root finished: take its outcome out, destroy the frame, then report.
 static PySendResult coro_finish(CoroObject* c, PyObject** out) {
@@ -283,7 +292,7 @@ static PySendResult coro_after_delegate(CoroObject* c, PySendResult r, PyObject*
 static bool coro_start(CoroObject* c) {
   try {
     const FuncSpec* s = c->func->spec;
-    c->root = s->coro(Call{c->args, Py_SIZE(c), c->func->closure}).release();
+    c->root = s->coro(Call{c->args, nargs(c), c->func->closure}).release();
     return true;
   } catch (...) {
     set_error_from(std::current_exception());
@@ -409,7 +418,7 @@ static PyObject* make_thrown(PyObject* typ, PyObject* val, PyObject* tb) {
   } else {
     PyErr_Format(PyExc_TypeError,
                  "exceptions must be classes or instances deriving from BaseException, not %s",
-                 Py_TYPE(typ)->tp_name);
+                 compat::TypeName(typ).c_str());
     return nullptr;
   }
   if (tb) PyException_SetTraceback(exc, tb);
@@ -466,7 +475,7 @@ static PySendResult coro_throw_impl(CoroObject* c, PyObject* exc, PyObject** out
   if (res) return coro_after_delegate(c, PYGEN_NEXT, res, out);
   if (PyErr_ExceptionMatches(PyExc_StopIteration)) {
     PyObject* stop = compat::fetch_exception();
-    PyObject* value = Py_NewRef(compat::stop_iteration_value(stop));
+    PyObject* value = compat::stop_iteration_value(stop);
     Py_DECREF(stop);
     return coro_after_delegate(c, PYGEN_RETURN, value, out);
   }
@@ -547,7 +556,7 @@ static int coro_traverse(PyObject* self, visitproc visit, void* arg) {
   Py_VISIT(reinterpret_cast<PyObject*>(c->func));
   Py_VISIT(c->await_iter);
   Py_VISIT(c->yielded);
-  for (Py_ssize_t i = 0; i < Py_SIZE(c); ++i) Py_VISIT(c->args[i]);
+  for (Py_ssize_t i = 0; i < nargs(c); ++i) Py_VISIT(c->args[i]);
   return coro_traverse_held(c, visit, arg);
 }
 
@@ -561,22 +570,22 @@ static int coro_clear(PyObject* self) {
   c->state = CoroState::done;
   Py_CLEAR(c->await_iter);
   Py_CLEAR(c->yielded);
-  for (Py_ssize_t i = 0; i < Py_SIZE(c); ++i) Py_CLEAR(c->args[i]);
+  for (Py_ssize_t i = 0; i < nargs(c); ++i) Py_CLEAR(c->args[i]);
   return 0;
 }
 
 static void coro_dealloc(PyObject* self) {
   CoroObject* c = as_coro(self);
-  if (PyObject_CallFinalizerFromDealloc(self) < 0) return;  // resurrected
+  if (compat::finalize_from_dealloc(self, coro_finalize) < 0) return;  // resurrected
   PyObject_GC_UnTrack(self);
   if (c->weakrefs) PyObject_ClearWeakRefs(self);
   if (c->root) coro_drop_frame(c);
   Py_CLEAR(c->await_iter);
   Py_CLEAR(c->yielded);
-  for (Py_ssize_t i = 0; i < Py_SIZE(c); ++i) Py_CLEAR(c->args[i]);
+  for (Py_ssize_t i = 0; i < nargs(c); ++i) Py_CLEAR(c->args[i]);
   Py_CLEAR(c->func);
   PyTypeObject* tp = Py_TYPE(self);
-  tp->tp_free(self);
+  compat::free_object(self);
   Py_DECREF(tp);
 }
 
@@ -662,6 +671,7 @@ PyObject* coro_new(FuncObject* f, PyObject* const* bound) {
 
 bool init_coro_type() noexcept {
   if (g_coro_type) return true;
+  if (!compat::init()) return false;
   PyObject* t = PyType_FromSpec(&coro_spec);
   if (!t) return false;
   g_coro_type = reinterpret_cast<PyTypeObject*>(t);

@@ -141,7 +141,7 @@ static PyObject* func_vectorcall(PyObject* self, PyObject* const* args, size_t n
 
 static PyObject* func_descr_get(PyObject* self, PyObject* obj, PyObject*) {
   if (!obj || obj == Py_None) return Py_NewRef(self);
-  return PyMethod_New(self, obj);
+  return compat::method_new(self, obj);
 }
 
 static PyObject* func_repr(PyObject* self) {
@@ -184,7 +184,7 @@ static void func_dealloc(PyObject* self) {
   Py_CLEAR(f->signature);
   Py_CLEAR(f->dict);
   PyTypeObject* tp = Py_TYPE(self);
-  tp->tp_free(self);
+  compat::free_object(self);
   Py_DECREF(tp);
 }
 

@@ -23,7 +23,7 @@ constexpr const char kQualname[] = "VexoFuncoes.fLog";
 
 [[noreturn]] void bad_argument(PyObject* v, const char* param, const char* expected) {
   PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %s", kQualname, param, expected,
-               v == Py_None ? "None" : Py_TYPE(v)->tp_name);
+               v == Py_None ? "None" : compat::TypeName(v).c_str());
   throw_current();
 }
 

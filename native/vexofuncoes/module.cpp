@@ -39,7 +39,7 @@ int exec_module(PyObject* module) {
     Ref cache = check(PyDict_New());
     check(PyDict_SetItemString(ns.get(), "_logger_cache", cache.get()));
     Ref func = check(make_function(&kFLog, modname.get(), g));
-    Ref method = check(PyClassMethod_New(func.get()));
+    Ref method = check(compat::classmethod_new(func.get()));
     check(PyDict_SetItemString(ns.get(), "fLog", method.get()));
     Ref klass = check(PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyType_Type), "s()O",
                                             "VexoFuncoes", ns.get()));

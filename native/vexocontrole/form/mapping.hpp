@@ -51,7 +51,7 @@ class Items {
       if (PyErr_ExceptionMatches(PyExc_TypeError)) {
         PyErr_Clear();
         PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object",
-                     Py_TYPE(pair)->tp_name);
+                     compat::TypeName(pair).c_str());
       }
       throw_current();
     }

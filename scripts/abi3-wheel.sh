@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Builds the abi3 wheel into dist/: every extension module compiled against CPython's limited
+# API 3.12 (ZV_LIMITED_API), one cp312-abi3 wheel for every CPython from 3.12 on. Then checks
+# that wheel (tests/unit/test_abi3_wheel.py: its tag, its *.abi3.so files, a fill and a bridge
+# coroutine run from it) on the interpreter that built it.
+#
+#   ABI3_PYTHON   the CPython 3.12+ to build with (default: python3 when it is 3.12 or later,
+#                 else CPython 3.14 from make python314, built if it is not there yet)
+#   ABI3_VENV     a venv of CPython 3.12+ that already holds the test tools, to build and
+#                 check with instead (make test passes build/venv-3.14)
+#
+# The build has its own venv (build/venv-abi3) and build folder (build/abi3), apart from the
+# default build's, and holds the lock the other builds hold.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+is_312() { "$1" -c 'import sys; sys.exit(sys.implementation.name != "cpython" or sys.version_info < (3, 12))'; }
+
+venv=${ABI3_VENV:-build/venv-abi3}
+PY=${ABI3_PYTHON:-}
+if [ -n "${ABI3_VENV:-}" ]; then
+  PY=$venv/bin/python
+elif [ -z "$PY" ]; then
+  if command -v python3 >/dev/null && is_312 python3; then
+    PY=python3
+  else
+    PY=$(bash scripts/build-python314.sh)
+  fi
+fi
+is_312 "$PY" || { echo "abi3-wheel: $PY is not CPython 3.12 or later" >&2; exit 1; }
+
+if [ -n "${ABI3_VENV:-}" ]; then
+  :  # the caller's venv, as it is
+elif [ ! -x "$venv/bin/python" ] || ! is_312 "$venv/bin/python"; then
+  rm -rf "$venv"
+  "$PY" -m venv "$venv"
+fi
+stamp=$venv/.requirements-stamp
+if [ -z "${ABI3_VENV:-}" ] && { [ ! -f "$stamp" ] || ! cmp -s requirements-dev.txt "$stamp"; }; then
+  "$venv/bin/python" -m pip install -q --upgrade pip
+  "$venv/bin/python" -m pip install -q -r requirements-dev.txt
+  cp requirements-dev.txt "$stamp"
+fi
+
+mkdir -p dist
+rm -f dist/ziveviver-*-abi3-*.whl
+flock /tmp/ziveviver-build.lock "$venv/bin/python" -m pip wheel . --no-build-isolation --no-deps \
+  -q -w dist -C wheel.py-api=cp312 -C cmake.define.ZV_LIMITED_API=ON -C build-dir=build/abi3
+wheel=$(ls dist/ziveviver-*-cp312-abi3-*.whl)
+echo "abi3-wheel: $wheel" >&2
+ZIVEVIVER_ABI3_WHEEL=$wheel "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/unit/test_abi3_wheel.py
