@@ -22,7 +22,8 @@ python314:
 	bash scripts/build-python314.sh
 
 # The abi3 wheel in dist/: every module built against CPython's limited API 3.12, one
-# cp312-abi3 wheel for CPython 3.12 and later; checked on the interpreter that built it.
+# cp312-abi3 wheel for CPython 3.12 and later; checked on the interpreter that built it, the
+# unit and bridge tests run against its modules.
 # ABI3_PYTHON=... picks that interpreter (default: python3 if 3.12+, else make python314's).
 abi3:
 	bash scripts/abi3-wheel.sh

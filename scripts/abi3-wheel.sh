@@ -2,7 +2,8 @@
 # Builds the abi3 wheel into dist/: every extension module compiled against CPython's limited
 # API 3.12 (ZV_LIMITED_API), one cp312-abi3 wheel for every CPython from 3.12 on. Then checks
 # that wheel (tests/unit/test_abi3_wheel.py: its tag, its *.abi3.so files, a fill and a bridge
-# coroutine run from it) on the interpreter that built it.
+# coroutine run from it) on the interpreter that built it, and runs the unit and bridge tests
+# against its modules.
 #
 #   ABI3_PYTHON   the CPython 3.12+ to build with (default: python3 when it is 3.12 or later,
 #                 else CPython 3.14 from make python314, built if it is not there yet)
@@ -49,3 +50,20 @@ flock /tmp/ziveviver-build.lock "$venv/bin/python" -m pip wheel . --no-build-iso
 wheel=$(ls dist/ziveviver-*-cp312-abi3-*.whl)
 echo "abi3-wheel: $wheel" >&2
 ZIVEVIVER_ABI3_WHEEL=$wheel "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/unit/test_abi3_wheel.py
+
+# Then the unit and bridge tests against the wheel's modules (unpacked into build/abi3-site,
+# first on the path), as the checking builds are run.
+site=build/abi3-site
+rm -rf "$site"
+"$venv/bin/python" -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$wheel" "$site"
+export PYTHONPATH="$PWD/$site${PYTHONPATH:+:$PYTHONPATH}"
+"$venv/bin/python" - "$site" <<'PY'
+import pathlib, sys
+from ziveviver import vexocontrole, vexofuncoes, vexoconferencia, _probe
+site = pathlib.Path(sys.argv[1]).resolve()
+for m in (vexocontrole, vexofuncoes, vexoconferencia, _probe):
+    path = pathlib.Path(m.__file__).resolve()
+    assert path.is_relative_to(site) and path.name.endswith(".abi3.so"), path
+PY
+echo "abi3-wheel: the unit and bridge tests against its modules" >&2
+"$venv/bin/python" -m pytest -q -p no:cacheprovider tests/unit tests/native
