@@ -51,12 +51,18 @@ def run(loop):
 
 
 @pytest.fixture
-def open_form(browser, run):
+def new_page(browser):
+    """What makes the fresh pages open_form uses (a test module may give pages of one context)."""
+    return browser.new_page
+
+
+@pytest.fixture
+def open_form(new_page, run):
     """Opens the stand-in form (optionally with a query string) in a fresh page."""
     pages = []
 
     def _open(query=""):
-        pg = run(browser.new_page())
+        pg = run(new_page())
         pages.append(pg)
         run(pg.goto(FORM_URL + (("?" + query) if query else "")))
         run(pg.wait_for_function("window.__zv && window.__zv.ready === true"))
