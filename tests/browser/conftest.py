@@ -77,3 +77,14 @@ def open_form(new_page, run):
 @pytest.fixture
 def form(open_form):
     return open_form()
+
+
+@pytest.fixture
+def quiet():
+    """Module logging off for the test; the module's state comes back afterwards."""
+    from ziveviver import vexocontrole as vc
+
+    saved = vc.gDebugDev, vc.objfLog
+    vc.gDebugDev = False
+    yield
+    vc.gDebugDev, vc.objfLog = saved

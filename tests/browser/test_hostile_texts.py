@@ -37,14 +37,6 @@ def bounded(run, coro):
     return run(asyncio.wait_for(coro, LIMIT))
 
 
-@pytest.fixture
-def quiet():
-    saved = vc.gDebugDev, vc.objfLog
-    vc.gDebugDev = False
-    yield
-    vc.gDebugDev, vc.objfLog = saved
-
-
 # What an item holds and what its last setValue carried, as SHA-256 digests of their UTF-8
 # (a list of digests for multi-value items), so that megabytes need not travel back.
 LANDED = """async (item) => {

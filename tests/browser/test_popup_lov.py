@@ -44,15 +44,6 @@ def state(run, page, item=None):
     return run(page.evaluate(POPUP_STATE, item))
 
 
-@pytest.fixture
-def quiet():
-    """Module logging off for the test; the module's state comes back afterwards."""
-    saved = vc.gDebugDev, vc.objfLog
-    vc.gDebugDev = False
-    yield
-    vc.gDebugDev, vc.objfLog = saved
-
-
 class LogTail:
     """The lines a test adds to the module's real log file."""
 
