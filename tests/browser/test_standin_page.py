@@ -113,21 +113,34 @@ class TestItemRegistry:
         assert all(c["missing"] is True and c["item"] == item for c in got["calls"])
         assert js(form, "__zv.state()") == before
 
-    def test_late_and_hidden_items_turn_up_after_load(self, form, js, run):
-        assert js(form, "apex.item('P1_TARDIO').node") is False
-        assert js(form, "document.getElementById('P1_TARDIO')") is None
-        assert run(form.is_visible("#P1_OCULTO")) is False
-        assert js(form, "apex.item('P1_OCULTO').node.id") == "P1_OCULTO"
-        run(form.wait_for_selector("#P1_TARDIO", state="visible", timeout=3000))
-        run(form.wait_for_selector("#P1_OCULTO", state="visible", timeout=3000))
-        got = js(form, """() => {
-            __zv.reset();
-            apex.item('P1_TARDIO').setValue('PROMO10');
-            return {node: apex.item('P1_TARDIO').node === document.getElementById('P1_TARDIO'),
-                    dom: __zv.dom('P1_TARDIO'), da: __zv.da, inState: 'P1_TARDIO' in __zv.state()};
-        }""")
-        assert got == {"node": True, "dom": "PROMO10", "inState": True,
-                       "da": [{"item": "P1_TARDIO", "type": "change"}]}
+    def test_late_and_hidden_items_turn_up_after_load(self, browser, js, run):
+        # The page's timers run on Playwright's fake clock, so "before" cannot race them.
+        page = run(browser.new_page())
+        try:
+            run(page.clock.install(time=1_700_000_000_000))
+            run(page.clock.pause_at(1_700_000_000_000))
+            run(page.goto(FORM_URL))
+            assert js(page, "window.__zv.ready") is True
+            before = js(page, """() => ({
+                node: apex.item('P1_TARDIO').node, dom: document.getElementById('P1_TARDIO'),
+                shown: getComputedStyle(document.getElementById('P1_OCULTO_CONTAINER')).display,
+                oculto: apex.item('P1_OCULTO').node.id})""")
+            assert before == {"node": False, "dom": None, "shown": "none", "oculto": "P1_OCULTO"}
+            run(page.clock.run_for(999))
+            assert js(page, "document.getElementById('P1_TARDIO')") is None
+            run(page.clock.run_for(1))
+            assert run(page.is_visible("#P1_TARDIO")) is True
+            assert run(page.is_visible("#P1_OCULTO")) is True
+            got = js(page, """() => {
+                __zv.reset();
+                apex.item('P1_TARDIO').setValue('PROMO10');
+                return {node: apex.item('P1_TARDIO').node === document.getElementById('P1_TARDIO'),
+                        dom: __zv.dom('P1_TARDIO'), da: __zv.da, inState: 'P1_TARDIO' in __zv.state()};
+            }""")
+            assert got == {"node": True, "dom": "PROMO10", "inState": True,
+                           "da": [{"item": "P1_TARDIO", "type": "change"}]}
+        finally:
+            run(page.close())
 
 
 # ---------------------------------------------------------------- change events (jQuery-style)
