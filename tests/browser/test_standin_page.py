@@ -117,8 +117,9 @@ class TestItemRegistry:
         # The page's timers run on Playwright's fake clock, so "before" cannot race them.
         page = run(browser.new_page())
         try:
+            # install lets time flow; pausing a minute ahead (nothing scheduled yet) stops it
             run(page.clock.install(time=1_700_000_000_000))
-            run(page.clock.pause_at(1_700_000_000_000))
+            run(page.clock.pause_at(1_700_000_060_000))
             run(page.goto(FORM_URL))
             assert js(page, "window.__zv.ready") is True
             before = js(page, """() => ({
