@@ -20,15 +20,15 @@ BUSY_NOW = "document.querySelectorAll('.u-Processing, .is-processing').length"
 
 
 def indicator(run, page, ms, kind="spinner"):
+    """Starts an indicator for ms and counts indicators in the same script, so a slow
+    round trip cannot see it already gone."""
     if kind == "spinner":
-        run(page.evaluate("(ms) => __zv.busy(ms)", ms))
+        start = "__zv.busy(ms);"
     else:  # an element that takes the other class for a while
-        run(page.evaluate("""(ms) => {
-          const el = document.getElementById('P1_NOME');
+        start = """const el = document.getElementById('P1_NOME');
           el.classList.add('is-processing');
-          setTimeout(() => el.classList.remove('is-processing'), ms);
-        }""", ms))
-    assert run(page.evaluate(BUSY_NOW)) == 1
+          setTimeout(() => el.classList.remove('is-processing'), ms);"""
+    assert run(page.evaluate("(ms) => { " + start + " return " + BUSY_NOW + "; }", ms)) == 1
 
 
 def timed(run, coro):
