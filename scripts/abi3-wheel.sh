@@ -30,18 +30,8 @@ elif [ -z "$PY" ]; then
 fi
 is_312 "$PY" || { echo "abi3-wheel: $PY is not CPython 3.12 or later" >&2; exit 1; }
 
-if [ -n "${ABI3_VENV:-}" ]; then
-  :  # the caller's venv, as it is
-elif [ ! -x "$venv/bin/python" ] || ! is_312 "$venv/bin/python"; then
-  rm -rf "$venv"
-  "$PY" -m venv "$venv"
-fi
-stamp=$venv/.requirements-stamp
-if [ -z "${ABI3_VENV:-}" ] && { [ ! -f "$stamp" ] || ! cmp -s requirements-dev.txt "$stamp"; }; then
-  "$venv/bin/python" -m pip install -q --upgrade pip
-  "$venv/bin/python" -m pip install -q -r requirements-dev.txt
-  cp requirements-dev.txt "$stamp"
-fi
+source scripts/common.sh
+[ -n "${ABI3_VENV:-}" ] || dev_venv "$PY" "$venv"  # else the caller's venv, as it is
 
 mkdir -p dist
 rm -f dist/ziveviver-*-abi3-*.whl
@@ -49,21 +39,15 @@ flock /tmp/ziveviver-build.lock "$venv/bin/python" -m pip wheel . --no-build-iso
   -q -w dist -C wheel.py-api=cp312 -C cmake.define.ZV_LIMITED_API=ON -C build-dir=build/abi3
 wheel=$(ls dist/ziveviver-*-cp312-abi3-*.whl)
 echo "abi3-wheel: $wheel" >&2
-ZIVEVIVER_ABI3_WHEEL=$wheel "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/unit/test_abi3_wheel.py
-
-# Then the unit and bridge tests against the wheel's modules (unpacked into build/abi3-site,
-# first on the path), as the checking builds are run.
+# Installed into a venv of its own too (the command `ziveviver` comes with it); a caller's
+# venv keeps its own install.
+[ -n "${ABI3_VENV:-}" ] || "$venv/bin/python" -m pip install -q --no-deps --force-reinstall "$wheel"
+# Its modules unpacked into build/abi3-site, first on the path (as the checking builds are
+# run), then the wheel's own checks and the unit and bridge tests against those modules.
 site=build/abi3-site
 rm -rf "$site"
 "$venv/bin/python" -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$wheel" "$site"
 export PYTHONPATH="$PWD/$site${PYTHONPATH:+:$PYTHONPATH}"
-"$venv/bin/python" - "$site" <<'PY'
-import pathlib, sys
-from ziveviver import vexocontrole, vexofuncoes, vexoconferencia, _probe
-site = pathlib.Path(sys.argv[1]).resolve()
-for m in (vexocontrole, vexofuncoes, vexoconferencia, _probe):
-    path = pathlib.Path(m.__file__).resolve()
-    assert path.is_relative_to(site) and path.name.endswith(".abi3.so"), path
-PY
-echo "abi3-wheel: the unit and bridge tests against its modules" >&2
-"$venv/bin/python" -m pytest -q -p no:cacheprovider tests/unit tests/native
+modules_from "$venv/bin/python" "$site" .abi3.so
+echo "abi3-wheel: the wheel's checks, and the unit and bridge tests against its modules" >&2
+ZIVEVIVER_ABI3_WHEEL=$wheel "$venv/bin/python" -m pytest -q -rs -p no:cacheprovider tests/unit tests/native

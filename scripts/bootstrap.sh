@@ -28,18 +28,8 @@ if [ ${#desktop[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive flock "$APT_LOCK" $SUDO apt-get install -y -qq "${desktop[@]}" >/dev/null
 fi
 
-PY=${PYTHON:-python3}
-if [ ! -x .venv/bin/python ]; then
-  echo "bootstrap: creating .venv" >&2
-  "$PY" -m venv .venv
-fi
-stamp=.venv/.requirements-stamp
-if [ ! -f "$stamp" ] || ! cmp -s requirements-dev.txt "$stamp"; then
-  echo "bootstrap: installing Python tools" >&2
-  .venv/bin/python -m pip install -q --upgrade pip
-  .venv/bin/python -m pip install -q -r requirements-dev.txt
-  cp requirements-dev.txt "$stamp"
-fi
+source scripts/common.sh
+dev_venv "${PYTHON:-python3}" .venv
 
 # The build directory is kept between runs, so this is incremental.
 .venv/bin/python -m pip install -q --no-build-isolation --no-deps . >/dev/null

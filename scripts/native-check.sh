@@ -37,13 +37,8 @@ if [ "$kind" = asan ]; then
 fi
 
 # The modules under test must be the checking build, not the one in .venv.
-.venv/bin/python - "$site" <<'EOF'
-import pathlib, sys
-from ziveviver import vexocontrole, vexofuncoes, _probe
-site = pathlib.Path(sys.argv[1]).resolve()
-for m in (vexocontrole, vexofuncoes, _probe):
-    assert pathlib.Path(m.__file__).resolve().is_relative_to(site), m.__file__
-EOF
+source scripts/common.sh
+modules_from .venv/bin/python "$site"
 
 echo "native-check: unit and bridge tests against the $kind build" >&2
 exec .venv/bin/python -m pytest -q -p no:cacheprovider tests/unit tests/native "$@"

@@ -17,6 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+source scripts/common.sh
 PYTEST=(-m pytest -q -p no:cacheprovider)
 py314=${ZV_PY314:-}
 
@@ -32,17 +33,8 @@ find_py314() {
 # A venv of 3.14 with the test tools and the package built for 3.14 (its own build
 # directory, build/cp314-..., kept between runs like the default one).
 prepare_py314() {
-  local python=$1 venv=build/venv-3.14
-  if [ ! -x "$venv/bin/python" ] || ! "$venv/bin/python" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 14))'; then
-    rm -rf "$venv"
-    "$python" -m venv "$venv"
-  fi
-  local stamp=$venv/.requirements-stamp
-  if [ ! -f "$stamp" ] || ! cmp -s requirements-dev.txt "$stamp"; then
-    "$venv/bin/python" -m pip install -q --upgrade pip
-    "$venv/bin/python" -m pip install -q -r requirements-dev.txt
-    cp requirements-dev.txt "$stamp"
-  fi
+  local venv=build/venv-3.14
+  dev_venv "$1" "$venv"
   flock /tmp/ziveviver-build.lock "$venv/bin/python" -m pip install -q --no-build-isolation --no-deps . >/dev/null
   echo "$venv/bin/python"
 }
