@@ -33,10 +33,10 @@ Task<Ref> child(PyObject* fn) { co_return co_await call(fn); }
 
 // await a C++ child task `n` times (each child awaits fn()); n when done.
 Task<Ref> nested_loop(Call c) {
-  long n = PyLong_AsLong(c.arg(1));
+  long long n = PyLong_AsLongLong(c.arg(1));
   if (n == -1 && PyErr_Occurred()) throw_current();
-  for (long i = 0; i < n; ++i) co_await child(c.arg(0));
-  co_return Ref::steal(PyLong_FromLong(n));
+  for (long long i = 0; i < n; ++i) co_await child(c.arg(0));
+  co_return Ref::steal(PyLong_FromLongLong(n));
 }
 
 // Calls fail(); an ordinary error is kept (where the collector sees it) while then() is

@@ -25,7 +25,7 @@ struct Verdict {
 };
 
 struct Tally {
-  long n[3] = {0, 0, 0};
+  Py_ssize_t n[3] = {0, 0, 0};
 };
 
 std::string join(const std::vector<std::string>& parts) {
@@ -70,10 +70,10 @@ Ref fact(PyObject* facts, const char* key) {
   return v ? v : none();
 }
 bool fact_true(PyObject* facts, const char* key) { return truthy(fact(facts, key).get()); }
-long fact_int(PyObject* facts, const char* key) {
+long long fact_int(PyObject* facts, const char* key) {
   Ref v = fact(facts, key);
   if (!PyLong_Check(v.get()) && !PyFloat_Check(v.get())) return 0;
-  return PyLong_Check(v.get()) ? PyLong_AsLong(v.get()) : static_cast<long>(PyFloat_AsDouble(v.get()));
+  return PyLong_Check(v.get()) ? PyLong_AsLongLong(v.get()) : static_cast<long long>(PyFloat_AsDouble(v.get()));
 }
 std::string fact_text(PyObject* facts, const char* key) {
   Ref v = fact(facts, key);
@@ -113,13 +113,13 @@ void judge_element(Verdict& v, Kind k, const Field& f, PyObject* facts, PyObject
     v.add(2, "seletor inválido: " + fact_text(facts, "error"));
     return;
   }
-  long count = fact_int(facts, "count");
+  long long count = fact_int(facts, "count");
   if (count == 0) v.add(2, "nenhum elemento encontrado com este seletor");
   if (count > 1) v.add(2, std::to_string(count) + " elementos encontrados com este seletor; deve haver exatamente um");
 
   const std::string ids = utf8(id);
   if (k == Kind::radio || k == Kind::checkboxmultiple) {
-    long options = fact_int(facts, "options");
+    long long options = fact_int(facts, "options");
     if (options == 0) {
       v.add(2, "nenhuma opção " + ids + "_0, " + ids + "_1, … encontrada");
     } else {
@@ -224,7 +224,7 @@ void judge_values(Verdict& v, Kind k, const Field& f, PyObject* facts, PyObject*
         continue;
       }
       PyObject* sf = PyList_GET_ITEM(suffix_facts.get(), pos);
-      long options = fact_int(facts, "options");
+      long long options = fact_int(facts, "options");
       if (!fact_true(sf, "exists")) {
         std::string range = options > 0 ? "as opções vão de 0 a " + std::to_string(options - 1) : "não há opções";
         v.add(2, at + "posição " + quoted(s.get()) + " fora das opções (" + range + ")");
@@ -318,7 +318,7 @@ Task<void> check_button(PyObject* page, const char* secao, const char* key, PyOb
     if (fact_true(facts.get(), "invalid")) {
       v.add(2, "seletor inválido: " + fact_text(facts.get(), "error"));
     } else {
-      long count = fact_int(facts.get(), "count");
+      long long count = fact_int(facts.get(), "count");
       if (count == 0) v.add(2, "botão não encontrado: cada registo falharia");
       if (count > 1) v.add(2, std::to_string(count) + " elementos encontrados com este seletor; deve haver exatamente um");
       if (count >= 1 && is_add && fact_true(facts.get(), "disabled"))
