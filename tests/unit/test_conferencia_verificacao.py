@@ -369,7 +369,7 @@ def test_findings_are_logged_at_the_level_of_their_verdict(run, log):
     assert ("warning", "fCtVerificarMapa -> [aviso] Formulario.PAIS (#P_IDIOMAS): lista de escolha múltipla: "
             "\"dropdownlist\" escolhe um só valor (use \"multiselect\")") in lines
     assert ("info", "fCtVerificarMapa -> [ok] Formulario.OBS (#P_OBS): confere") in lines
-    assert lines[-1] == ("info", "fCtVerificarMapa -> 14 verificacoes: 12 ok, 1 avisos, 1 erros")
+    assert lines[-1] == ("info", "fCtVerificarMapa -> 14 verificacoes: 12 ok, 1 aviso, 1 erro")
     assert len(lines) == 16
 
 
