@@ -5,9 +5,8 @@ import asyncio
 import time
 
 from . import browser as _browser
-from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, RunError, browser_options,
-                  command_parser, exc_text, fail, reconfigure_output, report, require, say, secs,
-                  warn)
+from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options, command_parser,
+                  exc_text, fail, reconfigure_output, report, require, run_guarded, say, secs, warn)
 from .inputs import load_inputs, load_storage_state
 from .progress import Plan, fill_form
 
@@ -25,13 +24,7 @@ async def _preencher(args, mapping, data, state):
     async with async_playwright() as pw:
         browser = None
         if args.cdp:
-            say(f"A ligar ao navegador em {args.cdp} ...")
-            try:
-                browser = await pw.chromium.connect_over_cdp(args.cdp, timeout=args.tempo_limite * 1000)
-            except Exception as e:  # noqa: BLE001 - any failure to attach is the user's to fix
-                raise RunError(f"não foi possível ligar ao navegador em {args.cdp} ({_browser.net_error(e)}). "
-                               "Abra o Chromium com --remote-debugging-port=9222 e indique "
-                               "--cdp http://127.0.0.1:9222.") from None
+            browser = await _browser.attach(pw, args)
             page = await _browser.pick_tab(browser, url, args.tempo_limite)
             hint = "Inicie a sessão nesse navegador e abra o formulário."
         else:
@@ -146,20 +139,15 @@ def run(args):
     for w in warnings:
         warn(w)
     state = _State()
-    try:
-        return asyncio.run(_preencher(args, mapping, data, state))
-    except RunError as e:
-        fail(str(e))
-        return FAILED
-    except Exception as e:  # noqa: BLE001 - the user gets a line, not a traceback
-        fail(f"falha inesperada: {exc_text(e)}")
-        return FAILED
-    except KeyboardInterrupt:
+
+    def interrupted():
         if state.filled:
             say("Terminado pelo utilizador.")
             return OK
         fail("interrompido pelo utilizador antes do fim do preenchimento.")
         return INTERRUPTED
+
+    return run_guarded(_preencher(args, mapping, data, state), interrupted)
 
 
 PREENCHER_DOC = """\
