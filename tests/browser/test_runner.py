@@ -279,6 +279,15 @@ def test_preencher_over_cdp_fills_the_users_tab_and_leaves_the_browser_open(cdp_
     assert sorted(address for address, _ in tabs) == sorted(set(open_tabs) | {FORM_FILE_URL})
 
 
+def test_mapear_over_cdp_reads_the_users_tab_and_leaves_the_browser_open(cdp_chromium, tmp_path):
+    endpoint, proc = cdp_chromium(FORM_FILE_URL)
+    done = runner("mapear", "--cdp", endpoint, "--saida", tmp_path / "m.json")
+    assert done.returncode == 0, done.stderr
+    assert f"A ler o separador atual: {FORM_FILE_URL}" in done.stdout.splitlines()
+    assert json.loads((tmp_path / "m.json").read_text(encoding="utf-8"))["SEXO"]["WebSel"] == "#P1_SEXO"
+    assert proc.poll() is None  # the user's browser is still running
+
+
 @pytest.mark.skipif(shutil.which("xvfb-run") is None, reason="xvfb-run is not installed")
 def test_entrar_saves_the_session_that_preencher_estado_reuses(server, files, tmp_path):
     login = tmp_path / "login.json"

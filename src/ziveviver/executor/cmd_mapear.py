@@ -69,7 +69,7 @@ async def _read_page(args):
     async with async_playwright() as pw:
         if args.cdp:
             browser = await _browser.attach(pw, args)
-            page = await _browser.pick_tab(browser, url, args.tempo_limite)
+            page = await _browser.pick_tab(browser, url, args.tempo_limite, "A ler")
         else:
             browser = await _browser.launch(pw, args, headless=not args.headed)
             options = {"viewport": {"width": 1280, "height": 900}}
