@@ -265,6 +265,17 @@ Task<bool> waited_for_late_item(PyObject* page, PyObject* sel, Tally& t) {
   co_return came;
 }
 
+// What the selector finds (sondar_item.js); when it finds nothing, asked again once the page
+// had the time to render it late.
+Task<Ref> probe(PyObject* page, PyObject* sel, PyObject* id, PyObject* suffixes, Tally& t) {
+  Ref arg = pg::list(sel, id, suffixes);
+  Ref facts = co_await pg::evaluate(page, ZC_SCRIPT(sondar_item), arg.get());
+  if (PyDict_Check(facts.get()) && !fact_true(facts.get(), "invalid") && fact_int(facts.get(), "count") == 0 &&
+      co_await waited_for_late_item(page, sel, t))
+    facts = co_await pg::evaluate(page, ZC_SCRIPT(sondar_item), arg.get());
+  co_return facts;
+}
+
 Task<void> check_field(PyObject* page, Field& f, PyObject* out, Tally& t) {
   Verdict v;
   if (!PyDict_Check(f.cfg)) {
@@ -309,11 +320,7 @@ Task<void> check_field(PyObject* page, Field& f, PyObject* out, Tally& t) {
     v.add(2, "\"WebSel\" não é um texto");
   } else {
     Ref id = item_id_of(sel.get());
-    Ref probe_arg = pg::list(sel.get(), id.get(), suffixes.get());
-    facts = co_await pg::evaluate(page, ZC_SCRIPT(sondar_item), probe_arg.get());
-    if (PyDict_Check(facts.get()) && !fact_true(facts.get(), "invalid") && fact_int(facts.get(), "count") == 0 &&
-        co_await waited_for_late_item(page, sel.get(), t))
-      facts = co_await pg::evaluate(page, ZC_SCRIPT(sondar_item), probe_arg.get());
+    facts = co_await probe(page, sel.get(), id.get(), suffixes.get(), t);
     if (PyDict_Check(facts.get())) judge_element(v, k, f, facts.get(), id.get());
     else facts.reset();
   }
@@ -335,7 +342,7 @@ Task<void> check_button(PyObject* page, const char* secao, const char* key, PyOb
   } else {
     Ref id = item_id_of(sel.get());
     Ref none_list = check(PyList_New(0));
-    Ref facts = co_await pg::evaluate(page, ZC_SCRIPT(sondar_item), pg::list(sel.get(), id.get(), none_list.get()).get());
+    Ref facts = co_await probe(page, sel.get(), id.get(), none_list.get(), t);
     if (fact_true(facts.get(), "invalid")) {
       v.add(2, "seletor inválido: " + fact_text(facts.get(), "error"));
     } else {
