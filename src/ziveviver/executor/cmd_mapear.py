@@ -135,7 +135,7 @@ def _report_lines(result, args):
     lines.append(f"\n{len(items)} itens, pela ordem da página:")
     for it in items:
         sel = f"#{it['item']}"
-        what = it["tipo"] or (it["tipo_apex"] or "?").lower()
+        what = it["tipo"] or it["tipo_apex"] or "—"  # our kind, else APEX's item_type
         where = it["coluna"] if it["destino"] != "fora" else f"({it['motivo']})"
         label = f'  "{it["rotulo"]}"' if it["rotulo"] else ""
         lines.append(f"  {it['destino']:<6} {sel:<24} {what:<16} {where}{label}")
