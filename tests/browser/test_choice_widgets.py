@@ -231,12 +231,24 @@ class TestDatePicker:
         assert events == [("P1_DATA_ADESAO", "change", True)]
         assert run(page.evaluate("document.getElementById('P1_DATA_ADESAO').value")) == "01/02/2024"
 
-    def test_disabled_picker_is_not_written(self, form, run, log):
-        reset(run, form)
-        run(vexocontrole.fCtPreencDatepicker(form, "#P1_DATA_BLOQ", "31/12/2031"))
-        assert seen(run, form) == ([], [], [])
-        assert value(run, form, "P1_DATA_BLOQ") == "01/01/2030"
-        assert log.messages() == ["fCtPreencDatepicker -> Datepicker desabilitado: #P1_DATA_BLOQ"]
+    @pytest.mark.parametrize("query, item, disable, before", [
+        ("", "P1_DATA_BLOQ", "", "01/01/2030"),  # the older picker, disabled by the server
+        # 22.2+: the browser never finds the a-date-picker element disabled; APEX's item does
+        ("", "P1_DATA_NASC", "$s('P1_DATA_NASC', '01/01/1990'); apex.item('P1_DATA_NASC').disable()",
+         "01/01/1990"),
+        # ... and without APEX, its inner input
+        ("?noapex=1", "P1_DATA_NASC",
+         "document.getElementById('P1_DATA_NASC_input').value = '01/01/1990';"
+         "document.getElementById('P1_DATA_NASC_input').disabled = true", "01/01/1990"),
+    ])
+    def test_disabled_picker_is_not_written(self, tab, run, log, query, item, disable, before):
+        page = load(run, tab, query)
+        run(page.evaluate("() => { " + disable + " }"))
+        reset(run, page)
+        run(vexocontrole.fCtPreencDatepicker(page, "#" + item, "31/12/2031"))
+        assert seen(run, page) == ([], [], [])
+        assert value(run, page, item) == before
+        assert log.messages() == ["fCtPreencDatepicker -> Datepicker desabilitado: #" + item]
 
     def test_absent_item_logs_one_failure(self, form, run, log):
         run(vexocontrole.fCtPreencDatepicker(form, "#P1_NAO_EXISTE", "01/01/2000", 200))
