@@ -277,15 +277,27 @@ class TestSelectList:
             "fCtApexPreencDropDownList -> Dropdown selecionado (Playwright): #P1_ESTADO",
         ]
 
-    def test_value_no_option_carries_goes_to_apex(self, form, run, log):
-        val = " BR"  # untrimmed: no option carries it
+    @pytest.mark.parametrize("prepare, val, after, line", [
+        # a disabled option: the browser cannot pick it, APEX can
+        ("document.querySelector('#P1_PAIS option[value=PT]').disabled = true", "PT", "PT",
+         ("info", "fCtApexPreencDropDownList -> Dropdown selecionado (APEX): #P1_PAIS")),
+        # untrimmed: no option carries it, APEX finds none either
+        ("", " BR", "",
+         ("error", "fCtApexPreencDropDownList -> Valor nao aplicado (APEX): #P1_PAIS | valor:  BR")),
+        # without a null option APEX then shows the first option: a real value, not the one asked
+        ("$s('P1_PAIS', 'PT'); document.querySelector('#P1_PAIS option[value=\"\"]').remove()", "ZZ", "BR",
+         ("error", "fCtApexPreencDropDownList -> Valor nao aplicado (APEX): #P1_PAIS | valor: ZZ")),
+    ])
+    def test_value_the_browser_cannot_select_goes_to_apex_and_is_read_back(self, form, run, log,
+                                                                          prepare, val, after, line):
+        run(form.evaluate("() => { " + prepare + " }"))
         reset(run, form)
         run(vexocontrole.fCtApexPreencDropDownList(form, "#P1_PAIS", val))
         calls, events, _ = seen(run, form)
         assert calls == [("P1_PAIS", val)]
         assert not any(native for _, _, native in events)  # the browser selected nothing
-        assert value(run, form, "P1_PAIS") == ""  # APEX found no such option either
-        assert log.messages() == ["fCtApexPreencDropDownList -> Dropdown selecionado (APEX): #P1_PAIS"]
+        assert value(run, form, "P1_PAIS") == after
+        assert log.lines == [line]
 
     def test_without_apex_the_fallback_does_nothing(self, noapex, run, log):
         page = noapex
