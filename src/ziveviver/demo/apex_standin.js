@@ -11,10 +11,17 @@
  *   - Item kinds: text / textarea / hidden, server read-only (hidden input +
  *     ITEM_DISPLAY span), select (single, multiple), radio and checkbox groups
  *     (options ITEM_0..n), popup LOV (ITEM_HIDDENVALUE + visible ITEM, dialog
- *     created on first open, "Load More" paging, kept hidden after close),
+ *     created on first open, "Load More" paging, kept hidden after close) in list
+ *     display (li.a-IconList-item) or, with more than one column (P1_AGENCIA), in
+ *     grid display (tr.a-GV-row[data-id], the display column's cell
+ *     td.a-GV-rowHeader, a header row without data-id),
  *     date picker 22.2+ (<a-date-picker>) and the older input date picker.
  *   - Busy indicators: .u-Processing spinners shown only after 200 ms and kept
  *     until 1000 ms after the request started (delay / linger).
+ *   - Requests in flight: every simulated server call (popup LOV pages, display
+ *     lookups, cascades, grid saves, ajax calls, __zv.request) counts in
+ *     apex.jQuery.active from its start until its answer has been handled, as
+ *     jQuery counts APEX's $.ajax calls.
  *   - A cascading select (P1_PAIS -> P1_ESTADO), an autocomplete field, a
  *     hidden-then-shown item (P1_OCULTO), a late item (P1_TARDIO), and two
  *     grid regions with a row editor (Titulares, Beneficiários).
@@ -42,7 +49,13 @@
  *                              values for a multiple select; null when absent
  *   state()                    {ITEM: getValue()} for every registered item
  *   saved.titulares / saved.beneficiarios   saved grid rows {column item: value}
- *   busy(ms)                   shows a page spinner for ms milliseconds
+ *   busy(ms)                   shows a page spinner for ms milliseconds (no request)
+ *   request(ms, item)          a server call of ms milliseconds (default 2000) with a
+ *                              loading indicator after item (default P1_NOME),
+ *                              shown after 200 ms as APEX's; counted in
+ *                              apex.jQuery.active; its number goes into requestsDone
+ *                              once answered
+ *   requestsDone               [n, ...] the request() calls answered, in order
  *   blockAdd("TIT"|"BEN", on)  keeps that grid's add button disabled
  *   lovPageMs                  popup LOV page fetch delay (default 300)
  *   lookupMs, cascadeMs        display-value lookup (300) and cascade fetch (600)
@@ -87,9 +100,22 @@
     "Cooperativa Rio Claro", "Banco Meridiano", "Banco Planalto", "Banco Ventura",
   ].map((d, i) => ({ id: String(i + 1), d }));
 
+  // Bank branches: a popup LOV of two visible columns, shown in grid display.
+  const ZONAS = ["Centro", "Norte", "Sul", "Leste", "Oeste"];
+  const AGENCIAS = [
+    "Belo Horizonte", "Braga", "Coimbra", "Curitiba", "Fortaleza", "Lisboa",
+    "Luanda", "Maputo", "Porto", "Recife", "Salvador", "São Paulo",
+  ].flatMap((c) => ZONAS.map((z) => `${c} ${z}`))
+    .map((d, i) => ({ id: String(301 + i), d, codigo: String(1000 + 7 * i).padStart(4, "0") }));
+
   const LOV_SOURCES = {
     P1_PROFISSAO: PROFISSOES, P1_REP_PROF: PROFISSOES, P2_TIT_PROF: PROFISSOES,
-    P1_BANCO: BANCOS,
+    P1_BANCO: BANCOS, P1_AGENCIA: AGENCIAS,
+  };
+  // LOVs of more than one visible column (grid display): [heading, row field], the
+  // display column first.
+  const LOV_COLUMNS = {
+    P1_AGENCIA: [["Agência", "d"], ["Código", "codigo"]],
   };
 
   const ESTADOS = {
@@ -134,6 +160,7 @@
     lovEndless: false,
     sessionExpired: false,
     sessionAnswers: 0,
+    requestsDone: [],
   };
   window.__zv = zv;
 
@@ -244,6 +271,8 @@
     if (target.nodeType || target === window) return new Wrapped([target]);
     return new Wrapped(Array.from(target));
   }
+  // Requests in flight, as jQuery's $.active counts its ajax calls.
+  $.active = 0;
 
   // ---------------------------------------------------------------- busy indicators
 
@@ -292,6 +321,22 @@
     const s = spinner(false);
     (container || document.body).appendChild(s);
     return new Promise((resolve) => setTimeout(() => { s.remove(); resolve(); }, ms));
+  }
+
+  // A server call answered after `ms`: in flight ($.active) from now until `answer` has
+  // run, as jQuery counts an ajax call until its handlers are done; `busy` (a delayLinger,
+  // or null) shows its loading indicator meanwhile.
+  function serverCall(ms, busy, answer) {
+    $.active += 1;
+    if (busy) busy.start();
+    setTimeout(() => {
+      try {
+        if (busy) busy.finish();
+        answer();
+      } finally {
+        $.active -= 1;
+      }
+    }, ms);
   }
 
   // ---------------------------------------------------------------- expired session
@@ -431,16 +476,14 @@
     }
     return {
       get: () => node.value,
+      // A value no option carries leaves no option selected, and the browser then shows
+      // the list's first option, as APEX 24.2 does.
       set: (v) => {
         const want = v == null ? "" : v;
-        let found = false;
         Array.from(node.options).forEach((o) => {
           // eslint-disable-next-line eqeqeq
-          const match = o.value == want; // loose, as APEX compares
-          o.selected = match;
-          found = found || match;
+          o.selected = o.value == want; // loose, as APEX compares
         });
-        if (!found) node.selectedIndex = -1;
       },
       displayFor: (v) => optionText(node, v),
       shown: () => (node.selectedIndex < 0 ? "" : node.options[node.selectedIndex].text),
@@ -497,13 +540,11 @@
     // Asks the "server" for the display value of v (get-row-values).
     const lookup = (v) => {
       const seq = ++lookupSeq;
-      busy.start();
-      setTimeout(() => {
-        busy.finish();
+      serverCall(zv.lookupMs, busy, () => {
         if (seq !== lookupSeq || answeredWithLoginPage()) return;
         const row = source.find((r) => r.id === v);
         node.value = row ? row.d : v;
-      }, zv.lookupMs);
+      });
     };
     return {
       get: () => hidden.value,
@@ -703,6 +744,8 @@
     this.item = item;
     this.input = item.node;
     this.source = LOV_SOURCES[item.id] || PROFISSOES;
+    this.columns = LOV_COLUMNS[item.id] || null;
+    this.rowSel = this.columns ? "tr.a-GV-row[data-id]" : "li.a-IconList-item";
     this.wrap = null;
     this.shown = 0;
     this.loading = false;
@@ -742,13 +785,13 @@
       `<div id="PopupLov_1_${id}_dlg" class="a-PopupLOV-dialog ui-dialog-content ui-widget-content" role="application">` +
       '<div class="a-PopupLOV-searchBar"><input type="text" class="a-PopupLOV-search apex-item-text" aria-label="Search" autocomplete="off">' +
       '<button type="button" class="a-Button a-PopupLOV-doSearch" aria-label="Search"><span class="a-Icon icon-search"></span></button></div>' +
-      '<div class="a-PopupLOV-results a-TMV"><ul class="a-IconList" role="listbox"></ul>' +
+      '<div class="a-PopupLOV-results a-TMV">' + this.listMarkup() +
       '<div class="a-GV-loadMore"><button type="button" class="js-load a-GV-loadMoreButton a-Button">Load More</button></div></div></div>';
     document.body.appendChild(wrap);
     this.wrap = wrap;
     this.search = wrap.querySelector(".a-PopupLOV-search");
     this.results = wrap.querySelector(".a-PopupLOV-results");
-    this.list = wrap.querySelector("ul.a-IconList");
+    this.list = wrap.querySelector(this.columns ? ".a-GV-bdy tbody" : "ul.a-IconList");
     this.more = wrap.querySelector(".a-GV-loadMoreButton");
     this.busy = delayLinger(() => {
       this.spin = spinner(false);
@@ -757,18 +800,60 @@
     this.wireDialog();
   };
 
+  // List display: one list of rows. Grid display: a header table (its row has no data-id)
+  // over a body table of rows.
+  PopupLov.prototype.listMarkup = function () {
+    if (!this.columns) return '<ul class="a-IconList" role="listbox"></ul>';
+    const heads = this.columns.map(([h]) => `<th class="a-GV-header" role="columnheader">${h}</th>`).join("");
+    return '<div class="a-GV"><div class="a-GV-hdr"><table class="a-GV-table" role="presentation">' +
+      `<thead><tr class="a-GV-row" role="row">${heads}</tr></thead></table></div>` +
+      '<div class="a-GV-bdy"><table class="a-GV-table" role="grid"><tbody></tbody></table></div></div>';
+  };
+
+  PopupLov.prototype.makeRow = function (r, rownum) {
+    if (!this.columns) {
+      const li = document.createElement("li");
+      li.className = "a-IconList-item";
+      li.setAttribute("role", "option");
+      li.setAttribute("tabindex", "-1");
+      li.dataset.id = r.id;
+      li.textContent = r.d;
+      return li;
+    }
+    const tr = document.createElement("tr");
+    tr.className = "a-GV-row";
+    tr.setAttribute("role", "row");
+    tr.setAttribute("tabindex", "-1");
+    tr.dataset.id = r.id;
+    tr.dataset.rownum = String(rownum);
+    this.columns.forEach(([, field], i) => {
+      const td = document.createElement("td");
+      td.className = i === 0 ? "a-GV-cell a-GV-rowHeader" : "a-GV-cell";
+      td.setAttribute("role", i === 0 ? "rowheader" : "gridcell");
+      td.textContent = r[field] == null ? "" : String(r[field]);
+      tr.appendChild(td);
+    });
+    return tr;
+  };
+
+  // What a row shows in the item: the display column's cell in grid display.
+  PopupLov.prototype.rowDisplay = function (row) {
+    const head = this.columns ? row.querySelector(".a-GV-rowHeader") : null;
+    return (head || row).textContent;
+  };
+
   PopupLov.prototype.wireDialog = function () {
     let searchTimer = null;
     this.wrap.querySelector(".ui-dialog-titlebar-close").addEventListener("click", () => this.close());
     // Escape closes only while focus is inside the dialog.
     this.wrap.addEventListener("keydown", (e) => {
       if (e.key === "Escape") { e.stopPropagation(); this.close(); }
-      if (e.key === "Enter" && e.target.matches("li.a-IconList-item")) this.choose(e.target);
+      if (e.key === "Enter" && e.target.matches(this.rowSel)) this.choose(e.target);
       if (e.key === "ArrowDown" || e.key === "ArrowUp") this.moveFocus(e);
     });
     this.list.addEventListener("click", (e) => {
-      const li = e.target.closest("li.a-IconList-item");
-      if (li) this.choose(li);
+      const row = e.target.closest(this.rowSel);
+      if (row) this.choose(row);
     });
     this.more.addEventListener("click", () => { if (!this.more.disabled) this.fetch(false); });
     this.search.addEventListener("input", () => {
@@ -814,9 +899,9 @@
   };
 
   // A row activated by the user: close first, then set (change fires).
-  PopupLov.prototype.choose = function (li) {
+  PopupLov.prototype.choose = function (row) {
     this.close();
-    this.item.setValue(li.dataset.id, li.textContent);
+    this.item.setValue(row.dataset.id, this.rowDisplay(row));
   };
 
   // Simulated model fetch: the first page (reset) or the next one.
@@ -824,9 +909,7 @@
     if (this.loading && !reset) return;
     const seq = ++this.fetchSeq;
     this.loading = true;
-    this.busy.start();
-    setTimeout(() => {
-      this.busy.finish();
+    serverCall(zv.lovPageMs, this.busy, () => {
       if (seq !== this.fetchSeq) return;
       this.loading = false;
       if (answeredWithLoginPage()) {
@@ -842,17 +925,11 @@
       }
       if (reset) { this.list.innerHTML = ""; this.shown = 0; }
       rows.slice(this.shown, this.shown + LOV_PAGE_SIZE).forEach((r) => {
-        const li = document.createElement("li");
-        li.className = "a-IconList-item";
-        li.setAttribute("role", "option");
-        li.setAttribute("tabindex", "-1");
-        li.dataset.id = r.id;
-        li.textContent = r.d;
-        this.list.appendChild(li);
         this.shown += 1;
+        this.list.appendChild(this.makeRow(r, this.shown));
       });
       this.more.disabled = this.shown >= rows.length;
-    }, zv.lovPageMs);
+    });
   };
 
   // ---------------------------------------------------------------- cascading select
@@ -869,13 +946,11 @@
       const mine = ++seq;
       $(child.node).trigger("apexbeforerefresh");
       fill([]);
-      busy.start();
-      setTimeout(() => {
-        busy.finish();
+      serverCall(zv.cascadeMs, busy, () => {
         if (mine !== seq || answeredWithLoginPage()) return;
         fill(data[parent.getValue()] || []);
         $(child.node).trigger("apexafterrefresh");
-      }, zv.cascadeMs);
+      });
     });
   }
 
@@ -904,6 +979,7 @@
       if (save.disabled) return;
       st.saving = true;
       refresh();
+      $.active += 1;
       pageSpinner(region, 500).then(() => {
         const row = {}, cells = [];
         columnIds.forEach((id) => {
@@ -920,7 +996,7 @@
         editor.hidden = true;
         Object.assign(st, { editing: false, open: false, saving: false });
         refresh();
-      });
+      }).finally(() => { $.active -= 1; });
     });
     grids[prefix] = { block(on) { st.blocked = !!on; refresh(); } };
     refresh();
@@ -962,12 +1038,16 @@
   // An ajax call to an application process, as apex.server.process makes it.
   function serverProcess(name) {
     const body = new URLSearchParams({ p_request: "APPLICATION_PROCESS=" + name, p_flow_id: "100", p_flow_step_id: "1" });
+    $.active += 1;
     return fetch("wwv_flow.ajax", { method: "POST", body }).then((r) => r.text()).then(
       (text) => { zv.ajaxResults.push({ name, ok: true, text }); return text; },
-      (e) => { zv.ajaxResults.push({ name, ok: false, error: String((e && e.message) || e) }); });
+      (e) => { zv.ajaxResults.push({ name, ok: false, error: String((e && e.message) || e) }); })
+      .finally(() => { $.active -= 1; });
   }
 
   // ---------------------------------------------------------------- test API
+
+  let requestSeq = 0;
 
   function valueOf(id) {
     const v = apexItem(id).getValue();
@@ -1002,6 +1082,12 @@
       return out;
     },
     busy(ms) { pageSpinner(document.body, ms); },
+    request(ms, item) {
+      const n = ++requestSeq;
+      const anchor = byId(item || "P1_NOME");
+      serverCall(ms == null ? 2000 : ms, inlineBusy(anchor.closest(".apex-item-group") || anchor),
+        () => { zv.requestsDone.push(n); });
+    },
     blockAdd(prefix, on) { grids[prefix].block(on); },
     expireSession() { zv.sessionExpired = true; },
   });
