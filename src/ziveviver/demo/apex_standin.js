@@ -110,12 +110,13 @@
 
   const LOV_SOURCES = {
     P1_PROFISSAO: PROFISSOES, P1_REP_PROF: PROFISSOES, P2_TIT_PROF: PROFISSOES,
-    P1_BANCO: BANCOS, P1_AGENCIA: AGENCIAS,
+    P1_BANCO: BANCOS, P1_AGENCIA: AGENCIAS, P7_AGENCIA: AGENCIAS,
   };
   // LOVs of more than one visible column (grid display): [heading, row field], the
   // display column first.
   const LOV_COLUMNS = {
     P1_AGENCIA: [["Agência", "d"], ["Código", "codigo"]],
+    P7_AGENCIA: [["Agência", "d"], ["Código", "codigo"]],
   };
 
   const ESTADOS = {
