@@ -245,6 +245,9 @@ static PySendResult coro_finish(CoroObject* c, PyObject** out) {
   if (err) {
     set_error_from(err);
     err = nullptr;
+    PyObject* exc = compat::fetch_exception();
+    trace_leaving(exc, c->func);
+    compat::raise_exception(exc);
     if (PyErr_ExceptionMatches(PyExc_StopIteration)) {
       PyObject* cause = compat::fetch_exception();
       PyErr_SetString(PyExc_RuntimeError, "coroutine raised StopIteration");
