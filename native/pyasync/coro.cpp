@@ -157,7 +157,10 @@ bool PyAwait::await_ready() {
   PyObject* it = awaitable_iter(awaitable.get());
   // Drop the awaitable now: the collector cannot see references held in a C++ frame.
   awaitable.reset();
-  if (!it) throw_current();
+  if (!it) {  // raised at the co_await, by await_resume (which knows where that is)
+    error = Ref::steal(compat::fetch_exception());
+    return true;
+  }
   PyObject* res = nullptr;
   PySendResult r = PyIter_Send(it, Py_None, &res);
   if (r == PYGEN_RETURN) {

@@ -189,6 +189,12 @@ class TestTracebacks:
         assert text.startswith("Traceback (most recent call last):\n")
         assert f'  File "{here}", line {at_raise[3]}, in raise_through\n' in text
 
+    def test_what_cannot_be_awaited_is_raised_at_its_await(self):
+        exc = raised_by(probe.await3(lambda: 5))
+        line = probe_line("Ref r = co_await call(fn);")
+        assert type(exc) is TypeError
+        assert entries(exc)[2:] == [("await3", "await3", "native/probe/module.cpp", line)]
+
     def test_entries_go_on_top_of_the_python_frames_keeping_cause_and_context(self):
         cause = KeyError("cause")
         outer = LookupError("handled meanwhile")
