@@ -74,7 +74,7 @@ inline bool is_ordinary(PyObject* exc) noexcept {
 
 // Remembers where C++ code raised `exc` (compared by address, no reference kept), for the
 // traceback entry of the coroutine that raised it (trace.cpp).
-void note_raise(PyObject* exc, const std::source_location& where) noexcept;
+void note_raise(PyObject* exc, std::source_location where) noexcept;
 
 // Throws the exception that is set in the interpreter, raised at `where`.
 [[noreturn]] inline void throw_current(std::source_location where = std::source_location::current()) {

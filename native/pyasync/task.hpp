@@ -32,9 +32,11 @@ void driver_set_leaf(std::coroutine_handle<> h) noexcept;
 
 // Traceback entries (trace.cpp), on the paths that carry an error only: an error from a
 // Python awaitable surfacing at a co_await of the chain being driven, and a child task's
-// error rethrown at its co_await in the parent.
-void trace_surfaced(PyObject* exc, const std::source_location& where) noexcept;
-[[noreturn]] void rethrow_traced(std::exception_ptr e, const std::source_location& where);
+// error rethrown at its co_await in the parent. The position goes by value (one pointer, in
+// a register): by reference, each co_await would store it on the stack before knowing
+// whether there is an error.
+void trace_surfaced(PyObject* exc, std::source_location where) noexcept;
+[[noreturn]] void rethrow_traced(std::exception_ptr e, std::source_location where);
 
 // Frames are allocated from a small free list: fills create and drop many short frames.
 void* frame_alloc(std::size_t n);

@@ -36,7 +36,7 @@ struct Pos {
   unsigned line;
 };
 
-Pos pos_of(const std::source_location& w) noexcept { return {w.file_name(), w.line()}; }
+Pos pos_of(std::source_location w) noexcept { return {w.file_name(), w.line()}; }
 
 // Where errors were raised in C++ (throw_current), newest last; no references held, the
 // exception is only compared by address. Errors kept across a suspension while others are
@@ -320,12 +320,12 @@ FuncObject* driving_function() noexcept { return g_driving ? g_driving->func : n
 
 }  // namespace
 
-void note_raise(PyObject* exc, const std::source_location& where) noexcept {
+void note_raise(PyObject* exc, std::source_location where) noexcept {
   g_raised[g_raised_next] = {exc, pos_of(where)};
   g_raised_next = (g_raised_next + 1) % kRing;
 }
 
-void trace_surfaced(PyObject* exc, const std::source_location& where) noexcept {
+void trace_surfaced(PyObject* exc, std::source_location where) noexcept {
   trace(exc, driving_function(), Mode::add, pos_of(where));
 }
 
@@ -333,7 +333,7 @@ void trace_handled(PyObject* exc) noexcept { trace(exc, driving_function(), Mode
 
 void trace_leaving(PyObject* exc, const FuncObject* f) noexcept { trace(exc, f, Mode::ensure, {}); }
 
-void rethrow_traced(std::exception_ptr e, const std::source_location& where) {
+void rethrow_traced(std::exception_ptr e, std::source_location where) {
   if (FuncObject* f = driving_function()) {
     try {
       std::rethrow_exception(e);
