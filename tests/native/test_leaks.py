@@ -55,10 +55,12 @@ def raise_many(n):
 
 
 def test_20k_errors_through_cpp_frames_leave_memory_flat():
-    # warm: the traceback entries' code objects are made once per place
+    # warm: the traceback entries' code objects are made once per place. One object kept
+    # per error would be 20,000; the interpreter's own warm-up leaves some dozens (the abi3
+    # build runs Python code for each entry).
     grown, objects = growth(lambda: raise_many(1_000), lambda: raise_many(20_000))
-    assert grown < 16 * 1024, f"grew by {grown} bytes"
-    assert objects < 100
+    assert grown < 32 * 1024, f"grew by {grown} bytes"
+    assert objects < 1000
 
 
 class _Discard(list):
