@@ -35,9 +35,9 @@ void log_error_exc(const Ref& msg) {
   call_method_kw(logger.get(), N->error.get(), 1, N->kw_exc_info.get(), msg.get(), Py_True);
 }
 
-void raise_new(PyObject* type, const Ref& msg) {
+void raise_new(PyObject* type, const Ref& msg, std::source_location where) {
   PyErr_SetObject(type, msg.get());
-  throw_current();
+  throw_current(where);
 }
 
 Ref trimmed_text(PyObject* v) {

@@ -44,7 +44,8 @@ void log_debug(const Ref& msg);
 void log_error_exc(const Ref& msg);
 
 // raise <type>(msg)
-[[noreturn]] void raise_new(PyObject* type, const Ref& msg);
+[[noreturn]] void raise_new(PyObject* type, const Ref& msg,
+                            std::source_location where = std::source_location::current());
 
 inline Ref none() { return Ref::borrow(Py_None); }
 inline Ref integer(long long v) { return check(PyLong_FromLongLong(v)); }
