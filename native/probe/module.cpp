@@ -78,13 +78,13 @@ Task<Ref> format_in_handler(Call c) {
 // fn(fn, n - 1) awaited n times over, the last one raising ValueError: an error passing
 // through n + 1 C++ coroutine frames.
 Task<Ref> raise_through(Call c) {
-  long n = PyLong_AsLong(c.arg(1));
+  long long n = PyLong_AsLongLong(c.arg(1));
   if (n == -1 && PyErr_Occurred()) throw_current();
   if (n <= 0) {
     PyErr_SetString(PyExc_ValueError, "raised at the bottom");
     throw_current();  // the raise
   }
-  Ref below = check(PyLong_FromLong(n - 1));
+  Ref below = check(PyLong_FromLongLong(n - 1));
   co_return co_await call(c.arg(0), c.arg(0), below.get());
 }
 
