@@ -8,6 +8,7 @@
 // sys.exit(1) is requested, whose SystemExit no ordinary guard takes.
 #include "bodies.hpp"
 #include "mapping.hpp"
+#include "pacing.hpp"
 #include "page.hpp"
 
 #include <cstddef>
@@ -18,6 +19,7 @@ namespace {
 
 struct Grid {
   const char* method;  // the controller method the entry drives
+  const char* owner;   // the method as log lines name it
   const char* add_key;
   const char* save_key;
   const char* preamble_config;
@@ -34,6 +36,7 @@ struct Grid {
 
 constexpr Grid kHolders = {
     "fPreencGridTitular",
+    "VexoControleApex -> fPreencGridTitular",
     "TitInserir",
     "TitGravar",
     "VexoControleApex -> fPreencGridTitular -> configs recebidos: ",
@@ -50,6 +53,7 @@ constexpr Grid kHolders = {
 
 constexpr Grid kBeneficiaries = {
     "fPreencGridBeneficiario",
+    "VexoControleApex -> fPreencGridBeneficiario",
     "BenInserir",
     "BenGravar",
     "VexoControleApex -> fPreencGridBeneficiario-> configs recebidos: ",
@@ -98,9 +102,7 @@ const CellKindNames& cell_kind_names() {
 }
 
 constexpr long kAddWaitMs = 15000;
-constexpr long kAfterAddMs = 1200;
 constexpr long kSaveWaitMs = 10000;
-constexpr long kAfterSaveMs = 1800;
 
 Ref page_of(PyObject* self) { return getattr(self, N->page.get()); }
 
@@ -148,9 +150,9 @@ Ref format_exc() {
 }
 
 // Waits (up to wait_ms) for the grid button named by `key` to exist and be enabled, clicks
-// it, then pauses for pause_ms. The selector is read from the mapping at each use.
-Task<Ref> press_button(PyObject* self, PyObject* columns, PyObject* key, PyObject* wait_ms,
-                       PyObject* pause_ms) {
+// it, then makes the pause point's pause. The selector is read from the mapping at each use.
+Task<Ref> press_button(const Grid& g, PyObject* self, PyObject* columns, PyObject* key,
+                       PyObject* wait_ms, PausePoint point, PyObject* watched) {
   {
     Ref page = page_of(self);
     Ref sel = enabled_selector(columns, key);
@@ -162,7 +164,11 @@ Task<Ref> press_button(PyObject* self, PyObject* columns, PyObject* key, PyObjec
     co_await pg::click(page.get(), sel.get());
   }
   Ref page = page_of(self);
-  co_await pg::wait_for_timeout(page.get(), pause_ms);
+  PauseSite site;
+  site.page = page.get();
+  site.owner = g.owner;
+  site.selector = watched;
+  co_await pause_at(point, site);
   co_return none();
 }
 
@@ -170,7 +176,8 @@ Task<Ref> press_button(PyObject* self, PyObject* columns, PyObject* key, PyObjec
 // except the exit a failing cell requests.
 Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyObject* dbDado,
                    PyObject* nested, PyObject* addKey, PyObject* saveKey) {
-  co_await press_button(self, pDictColsDePara, addKey, ZV_INT(kAddWaitMs), ZV_INT(kAfterAddMs));
+  co_await press_button(g, self, pDictColsDePara, addKey, ZV_INT(kAddWaitMs), PausePoint::GridAdd,
+                        nullptr);
 
   if (debug_on()) log_listing(g, pDictColsDePara, dbDado, addKey, saveKey);
 
@@ -214,7 +221,8 @@ Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyO
     }
   }
 
-  co_await press_button(self, pDictColsDePara, saveKey, ZV_INT(kSaveWaitMs), ZV_INT(kAfterSaveMs));
+  co_await press_button(g, self, pDictColsDePara, saveKey, ZV_INT(kSaveWaitMs), PausePoint::GridSave,
+                        nullptr);
   co_return none();
 }
 
