@@ -709,6 +709,20 @@ class TestApiAndNoApex:
         assert js(form, "[__zv.calls.length, __zv.events.length, __zv.da.length]") == [0, 0, 0]
         wait_js(run, form, "document.querySelectorAll('.u-Processing').length === 0", timeout=1000)
 
+    @pytest.mark.parametrize("start, answered", [
+        ("__zv.request(400)", "__zv.requestsDone.length === 1"),
+        ("$s('P1_PAIS', 'PT')", "document.getElementById('P1_ESTADO').options.length === 4"),
+        ("$s('P1_BANCO', '3')", "__zv.display('P1_BANCO') === 'Caixa Serrana'"),
+        ("document.getElementById('P1_BANCO_lov_btn').click()",
+         "document.querySelectorAll('#PopupLov_1_P1_BANCO_dlg li').length === 8"),
+    ])
+    def test_server_calls_are_in_flight_until_answered(self, form, js, run, start, answered):
+        # started and read in one script: the count is there at once, the indicator is not
+        assert js(form, "() => { " + start + "; return [apex.jQuery.active, "
+                  "document.querySelectorAll('.u-Processing').length]; }") == [1, 0]
+        wait_js(run, form, "apex.jQuery.active === 0")
+        assert js(form, answered) is True  # the answer was handled before the count went down
+
     def test_noapex_page_has_no_apex_but_keeps_the_page_working(self, open_form, js, run):
         page = open_form("noapex=1")
         assert js(page, "[typeof apex, typeof $s, typeof $v]") == ["undefined"] * 3

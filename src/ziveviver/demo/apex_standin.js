@@ -15,6 +15,10 @@
  *     date picker 22.2+ (<a-date-picker>) and the older input date picker.
  *   - Busy indicators: .u-Processing spinners shown only after 200 ms and kept
  *     until 1000 ms after the request started (delay / linger).
+ *   - Requests in flight: every simulated server call (popup LOV pages, display
+ *     lookups, cascades, grid saves, ajax calls, __zv.request) counts in
+ *     apex.jQuery.active from its start until its answer has been handled, as
+ *     jQuery counts APEX's $.ajax calls.
  *   - A cascading select (P1_PAIS -> P1_ESTADO), an autocomplete field, a
  *     hidden-then-shown item (P1_OCULTO), a late item (P1_TARDIO), and two
  *     grid regions with a row editor (Titulares, Beneficiários).
@@ -37,7 +41,13 @@
  *                              values for a multiple select; null when absent
  *   state()                    {ITEM: getValue()} for every registered item
  *   saved.titulares / saved.beneficiarios   saved grid rows {column item: value}
- *   busy(ms)                   shows a page spinner for ms milliseconds
+ *   busy(ms)                   shows a page spinner for ms milliseconds (no request)
+ *   request(ms, item)          a server call of ms milliseconds (default 2000) with a
+ *                              loading indicator after item (default P1_NOME),
+ *                              shown after 200 ms as APEX's; counted in
+ *                              apex.jQuery.active; its number goes into requestsDone
+ *                              once answered
+ *   requestsDone               [n, ...] the request() calls answered, in order
  *   blockAdd("TIT"|"BEN", on)  keeps that grid's add button disabled
  *   lovPageMs                  popup LOV page fetch delay (default 300)
  *   lookupMs, cascadeMs        display-value lookup (300) and cascade fetch (600)
@@ -123,6 +133,7 @@
     lovEndless: false,
     sessionExpired: false,
     sessionAnswers: 0,
+    requestsDone: [],
   };
   window.__zv = zv;
 
@@ -233,6 +244,8 @@
     if (target.nodeType || target === window) return new Wrapped([target]);
     return new Wrapped(Array.from(target));
   }
+  // Requests in flight, as jQuery's $.active counts its ajax calls.
+  $.active = 0;
 
   // ---------------------------------------------------------------- busy indicators
 
@@ -281,6 +294,22 @@
     const s = spinner(false);
     (container || document.body).appendChild(s);
     return new Promise((resolve) => setTimeout(() => { s.remove(); resolve(); }, ms));
+  }
+
+  // A server call answered after `ms`: in flight ($.active) from now until `answer` has
+  // run, as jQuery counts an ajax call until its handlers are done; `busy` (a delayLinger,
+  // or null) shows its loading indicator meanwhile.
+  function serverCall(ms, busy, answer) {
+    $.active += 1;
+    if (busy) busy.start();
+    setTimeout(() => {
+      try {
+        if (busy) busy.finish();
+        answer();
+      } finally {
+        $.active -= 1;
+      }
+    }, ms);
   }
 
   // ---------------------------------------------------------------- expired session
@@ -477,13 +506,11 @@
     // Asks the "server" for the display value of v (get-row-values).
     const lookup = (v) => {
       const seq = ++lookupSeq;
-      busy.start();
-      setTimeout(() => {
-        busy.finish();
+      serverCall(zv.lookupMs, busy, () => {
         if (seq !== lookupSeq || answeredWithLoginPage()) return;
         const row = source.find((r) => r.id === v);
         node.value = row ? row.d : v;
-      }, zv.lookupMs);
+      });
     };
     return {
       get: () => hidden.value,
@@ -804,9 +831,7 @@
     if (this.loading && !reset) return;
     const seq = ++this.fetchSeq;
     this.loading = true;
-    this.busy.start();
-    setTimeout(() => {
-      this.busy.finish();
+    serverCall(zv.lovPageMs, this.busy, () => {
       if (seq !== this.fetchSeq) return;
       this.loading = false;
       if (answeredWithLoginPage()) {
@@ -832,7 +857,7 @@
         this.shown += 1;
       });
       this.more.disabled = this.shown >= rows.length;
-    }, zv.lovPageMs);
+    });
   };
 
   // ---------------------------------------------------------------- cascading select
@@ -849,13 +874,11 @@
       const mine = ++seq;
       $(child.node).trigger("apexbeforerefresh");
       fill([]);
-      busy.start();
-      setTimeout(() => {
-        busy.finish();
+      serverCall(zv.cascadeMs, busy, () => {
         if (mine !== seq || answeredWithLoginPage()) return;
         fill(data[parent.getValue()] || []);
         $(child.node).trigger("apexafterrefresh");
-      }, zv.cascadeMs);
+      });
     });
   }
 
@@ -884,6 +907,7 @@
       if (save.disabled) return;
       st.saving = true;
       refresh();
+      $.active += 1;
       pageSpinner(region, 500).then(() => {
         const row = {}, cells = [];
         columnIds.forEach((id) => {
@@ -900,7 +924,7 @@
         editor.hidden = true;
         Object.assign(st, { editing: false, open: false, saving: false });
         refresh();
-      });
+      }).finally(() => { $.active -= 1; });
     });
     grids[prefix] = { block(on) { st.blocked = !!on; refresh(); } };
     refresh();
@@ -941,12 +965,16 @@
   // An ajax call to an application process, as apex.server.process makes it.
   function serverProcess(name) {
     const body = new URLSearchParams({ p_request: "APPLICATION_PROCESS=" + name, p_flow_id: "100", p_flow_step_id: "1" });
+    $.active += 1;
     return fetch("wwv_flow.ajax", { method: "POST", body }).then((r) => r.text()).then(
       (text) => { zv.ajaxResults.push({ name, ok: true, text }); return text; },
-      (e) => { zv.ajaxResults.push({ name, ok: false, error: String((e && e.message) || e) }); });
+      (e) => { zv.ajaxResults.push({ name, ok: false, error: String((e && e.message) || e) }); })
+      .finally(() => { $.active -= 1; });
   }
 
   // ---------------------------------------------------------------- test API
+
+  let requestSeq = 0;
 
   function valueOf(id) {
     const v = apexItem(id).getValue();
@@ -981,6 +1009,12 @@
       return out;
     },
     busy(ms) { pageSpinner(document.body, ms); },
+    request(ms, item) {
+      const n = ++requestSeq;
+      const anchor = byId(item || "P1_NOME");
+      serverCall(ms == null ? 2000 : ms, inlineBusy(anchor.closest(".apex-item-group") || anchor),
+        () => { zv.requestsDone.push(n); });
+    },
     blockAdd(prefix, on) { grids[prefix].block(on); },
     expireSession() { zv.sessionExpired = true; },
   });
