@@ -26,9 +26,9 @@ constexpr PauseEntry kPauses[] = {
     {PausePoint::GridAdd, "grelha_inserir", 1200, "grelha_inserir",
      "the row editor's first mapped cell attached and shown", 15000, 0},
     {PausePoint::GridSave, "grelha_gravar", 1800, "grelha_gravar",
-     "no processing indicator, the add button enabled again, no request in flight, for the "
-     "quiet window",
-     30000, 100},
+     "the save finished: no processing indicator, the add button enabled again, no request in "
+     "flight",
+     30000, 0},
 };
 
 

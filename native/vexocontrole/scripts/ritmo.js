@@ -7,15 +7,17 @@
 // gives nothing to wait on (no window.apex, an item APEX does not know, no selector), so
 // the caller pauses as the literal pacing does; 'valor_diferente' when the popup closed
 // without the item holding the value.
-// Signals (APEX's own): jQuery.active counts the ajax requests in flight; .u-Processing /
+// Signals (APEX's own): jQuery's active count of the ajax requests in flight; .u-Processing /
 // .is-processing are the processing indicators, shown only 200 ms after a request started;
 // the popup LOV dialog PopupLov_<page>_<item>_dlg with its rows, no-data message and the
 // item's aria-expanded.
 (arg) => {
   const apex = window.apex;
   if (!apex || typeof apex.item !== 'function') return 'sem_sinal';
-  const jq = apex.jQuery || window.jQuery;
-  const counted = !!jq && typeof jq.active === 'number';
+  // jQuery's `active` counts the requests apex.server sends until their answers are handled
+  // (APEX's own jQuery and the page's).
+  const counters = [apex.jQuery, window.jQuery].filter((jq) => jq && typeof jq.active === 'number');
+  const counted = counters.length > 0;
 
   const shown = (el) => {
     if (!el || !el.isConnected) return false;
@@ -24,8 +26,8 @@
   };
   const spinning = (root) =>
     Array.from((root || document).querySelectorAll('.u-Processing, .is-processing')).some(shown);
-  // Without the request counter only the indicators tell, and they show 200 ms late.
-  const busy = (root) => (counted && jq.active > 0) || spinning(root);
+  const inFlight = () => counters.some((jq) => jq.active > 0);
+  const busy = (root) => inFlight() || spinning(root);
   const dialogOf = (item) =>
     Array.from(document.querySelectorAll('.a-PopupLOV-dialog[id^="PopupLov_"]'))
       .find((d) => d.id.endsWith('_' + item + '_dlg')) || null;
@@ -55,7 +57,9 @@
       const results = dialog.querySelector('.a-PopupLOV-results') || dialog;
       const rendered = !!results.querySelector('.a-IconList-item, .a-GV-row[data-id]') ||
         Array.from(results.querySelectorAll('.a-GV-noDataMsg')).some(shown);
-      return rendered && !busy(dialog.closest('.ui-dialog') || dialog);
+      // Its own indicator lingers after the rows came (F18): the counter, where there is one,
+      // tells when the request is over. Without it only the indicators tell.
+      return rendered && (counted ? !inFlight() : !spinning(dialog.closest('.ui-dialog') || dialog));
     },
     lov_fechado: () => {
       if (!knownItem()) return 'sem_sinal';
@@ -93,6 +97,7 @@
   // Held for the quiet window: ready at every poll since `since`.
   const now = Date.now();
   if (state.since === undefined) state.since = now;
+  // Without the request counter only the indicators tell, and they show 200 ms late.
   const windowMs = counted ? arg.quieto : Math.max(arg.quieto, 250);
   return now - state.since >= windowMs ? done('pronto') : false;
 }
