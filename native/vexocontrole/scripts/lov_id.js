@@ -6,7 +6,9 @@
 // or the button is disabled; a wait that runs out still pauses the 500 ms, and the result
 // then counts such waits in `esgotadas`. Needs apex.item and APEX's popup LOV markup: the
 // dialog (.a-PopupLOV-dialog / .ui-dialog-content inside a .ui-dialog wrapper that holds the
-// titlebar close button), rows .a-IconList-item[data-id]. An unknown id gives APEX's
+// titlebar close button), rows .a-IconList-item[data-id] (list display) or, in grid display
+// (more than one visible column), tr.a-GV-row[data-id] in the results, whose display text is
+// the row header cell's (the header row has no data-id). An unknown id gives APEX's
 // placeholder item, whose node is false: that is no item. APEX disables the load-more
 // button on the last page: a disabled button means there is nothing more to load.
 async ([itemId, val, loadMoreSel, pacing]) => {
@@ -38,7 +40,12 @@ async ([itemId, val, loadMoreSel, pacing]) => {
   }
 
   const valNorm = String(val).trim();
-  const rows = () => Array.from((dialog || document).querySelectorAll('.a-IconList-item'));
+  const ROWS = '.a-IconList-item, .a-PopupLOV-results tr.a-GV-row[data-id]';
+  const rowText = (row) => {
+    const head = row.matches('tr') ? row.querySelector('.a-GV-rowHeader') : null;
+    return (head || row).textContent.trim();
+  };
+  const rows = () => Array.from((dialog || document).querySelectorAll(ROWS));
   let ranOut = 0;
   const afterLoadMore = async (btn, before) => {
     if (pacing) {
@@ -57,7 +64,7 @@ async ([itemId, val, loadMoreSel, pacing]) => {
     for (const row of items) {
       const dataId = row.getAttribute('data-id');
       if (!dataId || String(dataId).trim() !== valNorm) continue;
-      const text = row.textContent.trim();
+      const text = rowText(row);
       const it = apex.item(itemId);
       if (!it || !it.node) continue;
       it.setValue(dataId, text);

@@ -11,7 +11,10 @@
  *   - Item kinds: text / textarea / hidden, server read-only (hidden input +
  *     ITEM_DISPLAY span), select (single, multiple), radio and checkbox groups
  *     (options ITEM_0..n), popup LOV (ITEM_HIDDENVALUE + visible ITEM, dialog
- *     created on first open, "Load More" paging, kept hidden after close),
+ *     created on first open, "Load More" paging, kept hidden after close) in list
+ *     display (li.a-IconList-item) or, with more than one column (P1_AGENCIA), in
+ *     grid display (tr.a-GV-row[data-id], the display column's cell
+ *     td.a-GV-rowHeader, a header row without data-id),
  *     date picker 22.2+ (<a-date-picker>) and the older input date picker.
  *   - Busy indicators: .u-Processing spinners shown only after 200 ms and kept
  *     until 1000 ms after the request started (delay / linger).
@@ -99,9 +102,22 @@
     "Cooperativa Rio Claro", "Banco Meridiano", "Banco Planalto", "Banco Ventura",
   ].map((d, i) => ({ id: String(i + 1), d }));
 
+  // Bank branches: a popup LOV of two visible columns, shown in grid display.
+  const ZONAS = ["Centro", "Norte", "Sul", "Leste", "Oeste"];
+  const AGENCIAS = [
+    "Belo Horizonte", "Braga", "Coimbra", "Curitiba", "Fortaleza", "Lisboa",
+    "Luanda", "Maputo", "Porto", "Recife", "Salvador", "São Paulo",
+  ].flatMap((c) => ZONAS.map((z) => `${c} ${z}`))
+    .map((d, i) => ({ id: String(301 + i), d, codigo: String(1000 + 7 * i).padStart(4, "0") }));
+
   const LOV_SOURCES = {
     P1_PROFISSAO: PROFISSOES, P1_REP_PROF: PROFISSOES, P2_TIT_PROF: PROFISSOES,
-    P1_BANCO: BANCOS,
+    P1_BANCO: BANCOS, P1_AGENCIA: AGENCIAS,
+  };
+  // LOVs of more than one visible column (grid display): [heading, row field], the
+  // display column first.
+  const LOV_COLUMNS = {
+    P1_AGENCIA: [["Agência", "d"], ["Código", "codigo"]],
   };
 
   const ESTADOS = {
@@ -726,6 +742,8 @@
     this.item = item;
     this.input = item.node;
     this.source = LOV_SOURCES[item.id] || PROFISSOES;
+    this.columns = LOV_COLUMNS[item.id] || null;
+    this.rowSel = this.columns ? "tr.a-GV-row[data-id]" : "li.a-IconList-item";
     this.wrap = null;
     this.shown = 0;
     this.loading = false;
@@ -765,13 +783,13 @@
       `<div id="PopupLov_1_${id}_dlg" class="a-PopupLOV-dialog ui-dialog-content ui-widget-content" role="application">` +
       '<div class="a-PopupLOV-searchBar"><input type="text" class="a-PopupLOV-search apex-item-text" aria-label="Search" autocomplete="off">' +
       '<button type="button" class="a-Button a-PopupLOV-doSearch" aria-label="Search"><span class="a-Icon icon-search"></span></button></div>' +
-      '<div class="a-PopupLOV-results a-TMV"><ul class="a-IconList" role="listbox"></ul>' +
+      '<div class="a-PopupLOV-results a-TMV">' + this.listMarkup() +
       '<div class="a-GV-loadMore"><button type="button" class="js-load a-GV-loadMoreButton a-Button">Load More</button></div></div></div>';
     document.body.appendChild(wrap);
     this.wrap = wrap;
     this.search = wrap.querySelector(".a-PopupLOV-search");
     this.results = wrap.querySelector(".a-PopupLOV-results");
-    this.list = wrap.querySelector("ul.a-IconList");
+    this.list = wrap.querySelector(this.columns ? ".a-GV-bdy tbody" : "ul.a-IconList");
     this.more = wrap.querySelector(".a-GV-loadMoreButton");
     this.busy = delayLinger(() => {
       this.spin = spinner(false);
@@ -780,18 +798,60 @@
     this.wireDialog();
   };
 
+  // List display: one list of rows. Grid display: a header table (its row has no data-id)
+  // over a body table of rows.
+  PopupLov.prototype.listMarkup = function () {
+    if (!this.columns) return '<ul class="a-IconList" role="listbox"></ul>';
+    const heads = this.columns.map(([h]) => `<th class="a-GV-header" role="columnheader">${h}</th>`).join("");
+    return '<div class="a-GV"><div class="a-GV-hdr"><table class="a-GV-table" role="presentation">' +
+      `<thead><tr class="a-GV-row" role="row">${heads}</tr></thead></table></div>` +
+      '<div class="a-GV-bdy"><table class="a-GV-table" role="grid"><tbody></tbody></table></div></div>';
+  };
+
+  PopupLov.prototype.makeRow = function (r, rownum) {
+    if (!this.columns) {
+      const li = document.createElement("li");
+      li.className = "a-IconList-item";
+      li.setAttribute("role", "option");
+      li.setAttribute("tabindex", "-1");
+      li.dataset.id = r.id;
+      li.textContent = r.d;
+      return li;
+    }
+    const tr = document.createElement("tr");
+    tr.className = "a-GV-row";
+    tr.setAttribute("role", "row");
+    tr.setAttribute("tabindex", "-1");
+    tr.dataset.id = r.id;
+    tr.dataset.rownum = String(rownum);
+    this.columns.forEach(([, field], i) => {
+      const td = document.createElement("td");
+      td.className = i === 0 ? "a-GV-cell a-GV-rowHeader" : "a-GV-cell";
+      td.setAttribute("role", i === 0 ? "rowheader" : "gridcell");
+      td.textContent = r[field] == null ? "" : String(r[field]);
+      tr.appendChild(td);
+    });
+    return tr;
+  };
+
+  // What a row shows in the item: the display column's cell in grid display.
+  PopupLov.prototype.rowDisplay = function (row) {
+    const head = this.columns ? row.querySelector(".a-GV-rowHeader") : null;
+    return (head || row).textContent;
+  };
+
   PopupLov.prototype.wireDialog = function () {
     let searchTimer = null;
     this.wrap.querySelector(".ui-dialog-titlebar-close").addEventListener("click", () => this.close());
     // Escape closes only while focus is inside the dialog.
     this.wrap.addEventListener("keydown", (e) => {
       if (e.key === "Escape") { e.stopPropagation(); this.close(); }
-      if (e.key === "Enter" && e.target.matches("li.a-IconList-item")) this.choose(e.target);
+      if (e.key === "Enter" && e.target.matches(this.rowSel)) this.choose(e.target);
       if (e.key === "ArrowDown" || e.key === "ArrowUp") this.moveFocus(e);
     });
     this.list.addEventListener("click", (e) => {
-      const li = e.target.closest("li.a-IconList-item");
-      if (li) this.choose(li);
+      const row = e.target.closest(this.rowSel);
+      if (row) this.choose(row);
     });
     this.more.addEventListener("click", () => { if (!this.more.disabled) this.fetch(false); });
     this.search.addEventListener("input", () => {
@@ -837,9 +897,9 @@
   };
 
   // A row activated by the user: close first, then set (change fires).
-  PopupLov.prototype.choose = function (li) {
+  PopupLov.prototype.choose = function (row) {
     this.close();
-    this.item.setValue(li.dataset.id, li.textContent);
+    this.item.setValue(row.dataset.id, this.rowDisplay(row));
   };
 
   // Simulated model fetch: the first page (reset) or the next one.
@@ -863,14 +923,8 @@
       }
       if (reset) { this.list.innerHTML = ""; this.shown = 0; }
       rows.slice(this.shown, this.shown + LOV_PAGE_SIZE).forEach((r) => {
-        const li = document.createElement("li");
-        li.className = "a-IconList-item";
-        li.setAttribute("role", "option");
-        li.setAttribute("tabindex", "-1");
-        li.dataset.id = r.id;
-        li.textContent = r.d;
-        this.list.appendChild(li);
         this.shown += 1;
+        this.list.appendChild(this.makeRow(r, this.shown));
       });
       this.more.disabled = this.shown >= rows.length;
     });
