@@ -1,7 +1,8 @@
 """Command line: ``python -m ziveviver demo`` fills the bundled stand-in APEX form.
 
 The demo opens Chromium (headless unless --headed), raises the never-submit guard, fills the
-bundled form with the package's whole-form fill from the bundled mapping and data, lifts the
+bundled form with the package's whole-form fill from the bundled mapping and data (under the
+pacing --ritmo names, literal by default; it says which and how long the fill took), lifts the
 guard (reporting any submission it held back), then prints the receipt of what the page holds,
 field by field (``fCtConferirForm``), optionally writing it to --recibo FICHEIRO (.json or
 .csv). It saves a screenshot and exits non-zero when any field did not land. With --headed it
@@ -16,8 +17,9 @@ import json
 import pathlib
 import shutil
 import sys
+import time
 
-from ziveviver import _conferencia, _runner
+from ziveviver import _conferencia, _runner, ritmo
 
 DEMO = pathlib.Path(__file__).resolve().parent / "demo"
 CHROMIUM_ARGS = ["--no-sandbox", "--disable-gpu", "--disable-background-networking",
@@ -46,12 +48,16 @@ async def demo(args):
         await page.goto((DEMO / "form.html").as_uri())
         await page.wait_for_function("window.__zv && window.__zv.ready === true")
         controller = VexoControleApex(page, args.debug)
-        print("A preencher o formulário de demonstração...", flush=True)
+        print(f"A preencher o formulário de demonstração (ritmo {args.ritmo})...", flush=True)
         await fCtAtivarGuarda(page)
         try:
-            await controller.fCtPreencTodoForm(mapping, data)
+            started = time.monotonic()
+            with ritmo.definir(args.ritmo):
+                await controller.fCtPreencTodoForm(mapping, data)
+            took = time.monotonic() - started
         finally:
             held = await fCtDesativarGuarda(page)
+        print(f"Preenchido em {took:.1f} s, ritmo {args.ritmo}.")
         for line in _conferencia.held_lines(held):
             print(line)
 
@@ -80,6 +86,7 @@ def main(argv=None):
     d.add_argument("--saida", default="demo-out", help="pasta da captura de ecrã (demo-out)")
     d.add_argument("--navegador", help="caminho do executável do Chromium")
     d.add_argument("--recibo", metavar="FICHEIRO", help="grava o recibo do preenchimento (.json ou .csv)")
+    _runner.add_ritmo_option(d)
     _conferencia.add_verificar(sub)
     _runner.add_commands(sub)
     args = parser.parse_args(argv)

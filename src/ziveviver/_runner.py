@@ -26,6 +26,8 @@ import threading
 import time
 import types
 
+from ziveviver import ritmo
+
 KINDS = ("text", "textarea", "dropdownlist", "radio", "checkboxmultiple", "popuplovid", "date",
          "datepicker", "multiselect", "autocomplete")
 GRID_KINDS = ("text", "datepicker", "dropdownlist", "checkboxmultiple", "popuplovid")
@@ -814,7 +816,8 @@ def cmd_preencher(args):
         warn(w)
     state = _State()
     try:
-        return asyncio.run(_preencher(args, mapping, data, state))
+        with ritmo.definir(args.ritmo):
+            return asyncio.run(_preencher(args, mapping, data, state))
     except RunError as e:
         fail(str(e))
         return FAILED
@@ -1006,6 +1009,13 @@ Abre o navegador na aplicação para iniciar a sessão à mão e guarda-a (cooki
 armazenamento local) para 'ziveviver preencher --estado'."""
 
 
+def add_ritmo_option(p):
+    """--ritmo literal|adaptativo (ziveviver.ritmo), literal by default."""
+    p.add_argument("--ritmo", choices=ritmo.NOMES, default=ritmo.LITERAL,
+                   help="pausas do preenchimento: as fixas (literal, por omissão) ou esperas pelo "
+                        "APEX pronto, com as fixas como recurso (adaptativo)")
+
+
 def add_commands(subparsers):
     """Adds the `preencher` and `entrar` commands to the command line's subparsers."""
     p = _parser(subparsers, "preencher", "preenche um formulário APEX a partir de mapa e dados",
@@ -1023,6 +1033,7 @@ def add_commands(subparsers):
     p.add_argument("--espera", type=float, default=600.0, metavar="SEGUNDOS",
                    help="quanto tempo o navegador fica aberto depois do aviso (600)")
     p.add_argument("--debug", action="store_true", help="escreve o registo de depuração (Logs/)")
+    add_ritmo_option(p)
     p.set_defaults(executar=cmd_preencher)
 
     e = _parser(subparsers, "entrar", "inicia a sessão à mão e guarda-a para --estado", ENTRAR_DOC)

@@ -200,7 +200,6 @@ def test_cancelled_while_the_popup_renders(form, run, quiet):
     assert_page_usable(run, form)
 
 
-@pytest.mark.usefixtures("ritmo")
 # Keeps every popup open while window.__holdOpen is true: Escape and the close buttons do
 # nothing, so a fill's close wait lasts until its limit.
 HOLD_OPEN = """() => {
@@ -213,6 +212,7 @@ HOLD_OPEN = """() => {
 }"""
 
 
+@pytest.mark.usefixtures("ritmo")
 def test_cancelled_while_waiting_for_the_popup_to_close(form, run, quiet):
     run(form.evaluate(INSTRUMENT))
     run(form.evaluate(HOLD_OPEN))
