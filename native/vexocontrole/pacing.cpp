@@ -31,7 +31,6 @@ constexpr PauseEntry kPauses[] = {
      30000, 0},
 };
 
-
 // The dialog open now; a hidden dialog kept from an earlier popup does not match.
 constexpr const char kOpenDialog[] = ".a-PopupLOV-dialog:visible, .ui-dialog:visible";
 
