@@ -472,16 +472,14 @@
     }
     return {
       get: () => node.value,
+      // A value no option carries leaves no option selected, and the browser then shows
+      // the list's first option, as APEX 24.2 does.
       set: (v) => {
         const want = v == null ? "" : v;
-        let found = false;
         Array.from(node.options).forEach((o) => {
           // eslint-disable-next-line eqeqeq
-          const match = o.value == want; // loose, as APEX compares
-          o.selected = match;
-          found = found || match;
+          o.selected = o.value == want; // loose, as APEX compares
         });
-        if (!found) node.selectedIndex = -1;
       },
       displayFor: (v) => optionText(node, v),
       shown: () => (node.selectedIndex < 0 ? "" : node.options[node.selectedIndex].text),
