@@ -45,62 +45,16 @@ PyObject* literal_ms(const PauseEntry& e) {
   return ms;
 }
 
-// The literal pause of a point.
-Task<Ref> literal_pause(const PauseEntry& e, const PauseSite& s) {
-  switch (e.point) {
-    case PausePoint::LovClose: {
-      // Wait for the popup to close; APEX leaves it open after setValue, so then close it
-      // with Escape, and with its own close button should Escape not reach it (focus
-      // outside the dialog).
-      bool closed = true;
-      try {
-        co_await pg::wait_for_selector(s.page, ZV_STR(kOpenDialog), N->hidden.get(), literal_ms(e));
-      } catch (PyError&) {
-        closed = false;
-      }
-      if (!closed) {
-        co_await pg::press(s.page, N->escape.get());
-        co_await pg::evaluate(s.page, ZV_SCRIPT(lov_close));
-      }
-      co_return none();
-    }
-    case PausePoint::IdleWait:
-      try {
-        co_await pg::wait_for_function(s.page, ZV_SCRIPT(apex_idle), s.limit);
-      } catch (PyError&) {
-        // time-out, script error, closed page: dropped without a line. Cancellation is a
-        // PyAbort and leaves at once.
-      }
-      co_await pg::wait_for_timeout(s.page, literal_ms(e));
-      co_return none();
-    case PausePoint::LovOpen:
-    case PausePoint::LovSettle:
-    case PausePoint::GridAdd:
-    case PausePoint::GridSave:
-      co_await pg::wait_for_timeout(s.page, literal_ms(e));
-      co_return none();
-    case PausePoint::LoadMore:
-      break;  // made inside the row search script
-  }
-  co_return none();
-}
-
 // The pacing's context variable (ziveviver.ritmo._ritmo), held for the life of the process.
 PyObject* g_pacing_var = nullptr;
 
-// Under the adaptive pacing, what the literal pacing would still do once the condition's
-// wait has ended without the page being ready. The idle wait's own wait for no processing
-// indicator is already made (the condition covers it, within the same limit): its pause is
-// what is left.
-Task<Ref> literal_fallback(const PauseEntry& e, const PauseSite& s) {
-  if (e.point == PausePoint::IdleWait) {
-    co_await pg::wait_for_timeout(s.page, literal_ms(e));
-    co_return none();
-  }
-  co_return co_await literal_pause(e, s);
-}
-
 PyObject* or_none(PyObject* o) { return o ? o : Py_None; }
+
+// The value the popup LOV's item was set to: the row search's foundId (None when unknown).
+Ref value_set(const PauseSite& s) {
+  if (!s.found || !PyDict_Check(s.found)) return none();
+  return call_method(s.found, N->get.get(), ZV_STR("foundId"));
+}
 
 // The condition script's argument: {ponto, marca, item, valor, seletor, quieto}.
 Ref condition_argument(const PauseEntry& e, const PauseSite& s) {
@@ -112,7 +66,7 @@ Ref condition_argument(const PauseEntry& e, const PauseSite& s) {
   check(PyDict_SetItemString(arg.get(), "ponto", ponto.get()));
   check(PyDict_SetItemString(arg.get(), "marca", marca.get()));
   check(PyDict_SetItemString(arg.get(), "item", or_none(s.item)));
-  check(PyDict_SetItemString(arg.get(), "valor", or_none(s.value)));
+  check(PyDict_SetItemString(arg.get(), "valor", value_set(s).get()));
   check(PyDict_SetItemString(arg.get(), "seletor", or_none(s.selector)));
   check(PyDict_SetItemString(arg.get(), "quieto", quieto.get()));
   return arg;
@@ -158,13 +112,16 @@ void log_fallback(const char* owner, const char* point, const Ref& why) {
   log_info(message(owner, " -> Ritmo adaptativo: ", point, " ", why, "; segue o ritmo literal"));
 }
 
-Task<Ref> pause_at(PausePoint point, PauseSite site) {
-  const PauseEntry& e = pause_entry(point);
-  if (!pacing_adaptive()) co_return co_await literal_pause(e, site);
+namespace {
 
+// The adaptive pacing's wait at one point: true when the page is ready; false when the
+// literal pause must follow (no signal, the bound ran out, the wait failed), said in the
+// fallback's line while debug is on. A popup closed without the item holding the value set
+// raises: the attempt failed.
+Task<bool> adaptive_wait(const PauseEntry& e, PauseSite site) {
   // The popup is closed at once: Escape (APEX focuses the dialog's search field), and the
   // condition clicks the dialog's own close button while it is still open.
-  if (point == PausePoint::LovClose) co_await pg::press(site.page, N->escape.get());
+  if (e.point == PausePoint::LovClose) co_await pg::press(site.page, N->escape.get());
 
   Ref timeout = e.bound_ms ? integer(e.bound_ms) : Ref::borrow(or_none(site.limit));
   Ref verdict;
@@ -174,10 +131,10 @@ Task<Ref> pause_at(PausePoint point, PauseSite site) {
   } catch (PyError& err) {
     failure.set(err.take());
   }
-  if (is_verdict(verdict.get(), "pronto")) co_return none();
+  if (is_verdict(verdict.get(), "pronto")) co_return true;
   if (is_verdict(verdict.get(), "valor_diferente"))
     raise_new(PyExc_Exception, message(site.owner, " -> Ritmo adaptativo: o item ", or_none(site.item),
-                                       " não ficou com o valor ", repr_of(or_none(site.value))));
+                                       " não ficou com o valor ", repr_of(value_set(site).get())));
   if (debug_on()) {
     Ref why;
     if (!failure)
@@ -188,7 +145,57 @@ Task<Ref> pause_at(PausePoint point, PauseSite site) {
       why = message("falhou: ", failure.get());
     log_fallback(site.owner, e.name, why);
   }
-  co_return co_await literal_fallback(e, site);
+  co_return false;
+}
+
+}  // namespace
+
+Task<Ref> pause_at(PausePoint point, PauseSite site) {
+  const PauseEntry& e = pause_entry(point);
+  const bool fallback = pacing_adaptive();
+  if (fallback && co_await adaptive_wait(e, site)) co_return none();
+
+  // The literal pause: the literal pacing's, and the adaptive pacing's fallback.
+  switch (point) {
+    case PausePoint::LovClose: {
+      // Wait for the popup to close; APEX leaves it open after setValue, so then close it
+      // with Escape, and with its own close button should Escape not reach it (focus
+      // outside the dialog).
+      bool closed = true;
+      try {
+        co_await pg::wait_for_selector(site.page, ZV_STR(kOpenDialog), N->hidden.get(), literal_ms(e));
+      } catch (PyError&) {
+        closed = false;
+      }
+      if (!closed) {
+        co_await pg::press(site.page, N->escape.get());
+        co_await pg::evaluate(site.page, ZV_SCRIPT(lov_close));
+      }
+      break;
+    }
+    case PausePoint::IdleWait:
+      // The adaptive wait stood for the wait for no processing indicator, within the same
+      // limit: after it, the pause is what is left.
+      if (!fallback) {
+        try {
+          co_await pg::wait_for_function(site.page, ZV_SCRIPT(apex_idle), site.limit);
+        } catch (PyError&) {
+          // time-out, script error, closed page: dropped without a line. Cancellation is a
+          // PyAbort and leaves at once.
+        }
+      }
+      co_await pg::wait_for_timeout(site.page, literal_ms(e));
+      break;
+    case PausePoint::LovOpen:
+    case PausePoint::LovSettle:
+    case PausePoint::GridAdd:
+    case PausePoint::GridSave:
+      co_await pg::wait_for_timeout(site.page, literal_ms(e));
+      break;
+    case PausePoint::LoadMore:
+      break;  // made inside the row search script
+  }
+  co_return none();
 }
 
 Ref load_more_pacing() {

@@ -37,7 +37,7 @@ struct PauseSite {
   PyObject* page = nullptr;
   const char* owner = "";        // the fill whose pause it is, for its log line
   PyObject* item = nullptr;      // popup LOV: the item id
-  PyObject* value = nullptr;     // popup LOV: the return value set
+  PyObject* found = nullptr;     // popup LOV: the row search's result (foundId: the value set)
   PyObject* selector = nullptr;  // grid add: the first mapped cell; grid save: the add button
   PyObject* limit = nullptr;     // idle wait: its pTimeout
 };

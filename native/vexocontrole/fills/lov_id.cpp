@@ -97,7 +97,7 @@ static Task<Ref> lov_id_attempt(Call c) {
 
   // From here on the popup is open: a failure closes it before the next attempt opens it.
   Held failure;
-  Ref foundId;
+  Ref found;
   try {
     co_await pause_at(PausePoint::LovOpen, site);
     // The load-more pause is made by the search itself; the adaptive pacing hands it its
@@ -119,7 +119,7 @@ static Task<Ref> lov_id_attempt(Call c) {
                           " | Valor procurado: ", lDbCampoValue));
       raise_new(PyExc_Exception, errorMsg);
     }
-    foundId = call_method(result.get(), N->get.get(), ZV_STR("foundId"));
+    found = result;
   } catch (PyError& e) {
     failure.set(e.take());
   }
@@ -129,7 +129,7 @@ static Task<Ref> lov_id_attempt(Call c) {
   }
 
   // The row is set; APEX leaves the popup open after setValue: the close wait.
-  site.value = foundId.get();
+  site.found = found.get();
   co_await pause_at(PausePoint::LovClose, site);
 
   Ref wait = module_get(N->fCtApexWaitStable.get());

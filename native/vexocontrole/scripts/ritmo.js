@@ -73,6 +73,7 @@
         return false;
       }
       if (apex.item(arg.item).node.getAttribute('aria-expanded') === 'true') return false;
+      if (arg.valor === null || arg.valor === undefined) return 'pronto'; // no value to compare
       return String(apex.item(arg.item).getValue()) === String(arg.valor) ? 'pronto' : 'valor_diferente';
     },
     grelha_inserir: () => {
