@@ -12,6 +12,7 @@ from playwright.async_api import TimeoutError as PlaywrightTimeout
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 
 from fakepage import RecordingLogger  # noqa: E402
+from pagefaults import Faulty, at  # noqa: E402
 from ziveviver import vexocontrole  # noqa: E402
 
 # Every test runs under both pacings (the "ritmo" fixture).
@@ -75,18 +76,22 @@ def reset(run, page):
     run(page.evaluate("__zv.reset()"))
 
 
-def cancelled_after(run, coro, seconds):
-    """Runs `coro` as a task, cancels it after `seconds`; True when the task ended
-    cancelled (False when it swallowed the cancellation and finished)."""
+def cancelled_during(run, page, when, fill):
+    """Runs fill(page) as a task and cancels it while the page operation `when` picks is under
+    way; True when the task ended cancelled (False when it swallowed the cancellation and
+    finished)."""
 
     async def go():
-        task = asyncio.ensure_future(coro)
-        await asyncio.sleep(seconds)
-        task.cancel()
+        async def cancel():
+            task.cancel()
+
+        faulty = Faulty(page, when, cancel, during=True)
+        task = asyncio.ensure_future(fill(faulty))
         try:
             await task
         except asyncio.CancelledError:
             pass
+        assert faulty.fired, faulty.ops
         return task.cancelled()
 
     return run(go())
@@ -150,8 +155,8 @@ class TestRadio:
 
     def test_cancelled_during_the_label_wait(self, form, run, log):
         reset(run, form)
-        coro = vexocontrole.fCtPreencCheckRadio(form, "#P1_SEXO", 2)
-        assert cancelled_after(run, coro, 0.5) is True
+        fill = lambda page: vexocontrole.fCtPreencCheckRadio(page, "#P1_SEXO", 2)  # noqa: E731
+        assert cancelled_during(run, form, at("wait_for"), fill) is True
         assert seen(run, form)[0] == []  # the script way never ran
         assert value(run, form, "P1_SEXO") == "F"
         assert not any("Saida 4" in m or "RETRY" in m for m in log.messages())
@@ -319,8 +324,8 @@ class TestSelectList:
 
     def test_cancelled_during_the_browser_selection(self, form, run, log):
         reset(run, form)
-        coro = vexocontrole.fCtApexPreencDropDownList(form, "#P1_PAIS", "XX")
-        assert cancelled_after(run, coro, 0.5) is True
+        fill = lambda page: vexocontrole.fCtApexPreencDropDownList(page, "#P1_PAIS", "XX")  # noqa: E731
+        assert cancelled_during(run, form, at("select_option"), fill) is True
         assert seen(run, form)[0] == []  # no APEX fallback after the cancellation
         assert log.messages() == []
 

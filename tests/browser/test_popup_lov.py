@@ -229,10 +229,10 @@ def test_cancelled_while_waiting_for_the_popup_to_close(form, run, quiet):
 
 # ------------------------------------------------------------------ fill by description
 
-def open_popup(run, page, item="P1_PROFISSAO"):
+def open_popup(run, page, item="P1_PROFISSAO", rows=20):
     run(page.click(f"#{item}_lov_btn"))
     wait_page(run, page, f"""document.querySelectorAll(
-        '#PopupLov_1_{item}_dlg :is(.a-IconList-item, tr.a-GV-row[data-id])').length === 20""")
+        '#PopupLov_1_{item}_dlg :is(.a-IconList-item, tr.a-GV-row[data-id])').length === {rows}""")
 
 
 
@@ -275,6 +275,31 @@ def test_desc_rows_of_a_popup_never_opened_are_not_there(form, run, quiet):
         run(vc.fCtApexPreencPopupLovDesc(form, PROF, "Engenheiro"))
     assert str(info.value) == ('fCtApexPreencPopupLovDesc -> Item nao encontrado: '
                                'val="Engenheiro", disp="Engenheiro"')
+
+
+# Two popups sharing a display text under different ids: the bank popup, opened and closed
+# first, keeps its dialog hidden ahead of the profession popup's, and one of its rows gets a
+# profession's text.
+SHARED_TEXT = """() => {
+  const row = document.querySelector('#PopupLov_1_P1_BANCO_dlg .a-IconList-item[data-id="1"]');
+  row.textContent = 'Engenheiro';
+}"""
+
+
+@pytest.mark.parametrize("profession_open", [True, False])
+def test_desc_takes_the_row_of_its_own_popup_not_of_another(form, run, quiet, profession_open):
+    open_popup(run, form, "P1_BANCO", 8)
+    run(form.keyboard.press("Escape"))
+    run(form.evaluate(SHARED_TEXT))
+    open_popup(run, form, "P1_PROFISSAO")
+    if not profession_open:  # closed again: its dialog stays in the page, hidden, with its rows
+        run(form.keyboard.press("Escape"))
+    run(vc.fCtApexPreencPopupLovDesc(form, PROF, "Engenheiro"))
+    assert state(run, form, "P1_PROFISSAO")["calls"] == [["P1_PROFISSAO", "101", "Engenheiro", False]]
+    with pytest.raises(Exception, match="Item nao encontrado"):  # a bank's name is no profession
+        run(vc.fCtApexPreencPopupLovDesc(form, PROF, "Banco Litoral"))
+    run(vc.fCtApexPreencPopupLovDesc(form, "#P1_BANCO", "Engenheiro"))
+    assert state(run, form, "P1_BANCO")["calls"] == [["P1_BANCO", "1", "Engenheiro", False]]
 
 
 # ------------------------------------------------------------------ the row-search script
@@ -380,3 +405,39 @@ def test_search_given_an_invalid_value_closes_the_open_dialog(search_page, run, 
     result, facts = search(run, search_page, 1, val)
     assert result == {"success": True, "skipped": True}
     assert facts["clicks"] == {"cur_close": 1} and facts["set"] == []
+
+
+LOV_DESC_JS = (ROOT / "native" / "vexocontrole" / "scripts" / "lov_desc.js").read_text(encoding="utf-8")
+
+# Dialogs without APEX's ids: one kept hidden, one open; the same text under two ids.
+DESC_PAGE = """
+<div class="ui-dialog" id="old" style="display:none"><div class="a-PopupLOV-dialog ui-dialog-content">
+  <ul><li class="a-IconList-item" data-id="A">Mesmo</li><li class="a-IconList-item" data-id="S">So velho</li></ul>
+</div></div>
+<div class="ui-dialog" id="cur"><div class="a-PopupLOV-dialog ui-dialog-content">
+  <ul><li class="a-IconList-item" data-id="B">Mesmo</li></ul>
+</div></div>
+<input id="P1_X">
+<script>
+  window.__set = [];
+  window.apex = { item: (id) => ({ node: document.getElementById(id) || false,
+                                   setValue(v, d) { window.__set.push([v, d]); } }) };
+</script>
+"""
+
+
+@pytest.mark.parametrize("close_current, val, found", [
+    (False, "Mesmo", "B"),       # no dialog of the item's own: the one open now
+    (False, "So velho", None),   # ... whose rows are the only ones searched
+    (True, "Mesmo", "A"),        # none open either: the whole document, as before
+])
+def test_desc_script_without_the_items_own_dialog(browser, run, close_current, val, found):
+    page = run(browser.new_page())
+    try:
+        run(page.set_content(DESC_PAGE))
+        if close_current:
+            run(page.evaluate("document.getElementById('cur').style.display = 'none'"))
+        result = run(page.evaluate(LOV_DESC_JS, ["P1_X", val, val]))
+        assert result.get("foundId") == found and result["success"] is (found is not None)
+    finally:
+        run(page.close())
