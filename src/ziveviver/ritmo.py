@@ -1,6 +1,6 @@
 """Pacing of the fills: how they pause for the page.
 
-``literal`` (the default) makes every fixed pause the fills are specified with. ``adaptativo``
+``literal`` (the default) makes every fixed pause the fills have always made. ``adaptativo``
 replaces each pause with a bounded wait on APEX's own readiness signal (no request in flight,
 no processing indicator, the popup's rows rendered, the grid's row editor shown), and falls
 back to the literal pause where the page gives no such signal or the bound runs out.
@@ -57,7 +57,7 @@ class definir(contextlib.AbstractContextManager[str]):
 
 
 def literal() -> definir:
-    """The specified fixed pauses, for the block."""
+    """The fixed pauses, for the block."""
     return definir(LITERAL)
 
 
