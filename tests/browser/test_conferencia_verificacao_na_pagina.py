@@ -153,6 +153,6 @@ def test_the_command_line_prints_the_findings_and_fails_on_an_error(tmp_path):
                            "--navegador", CHROMIUM], capture_output=True, text=True, timeout=120, cwd=tmp_path)
     assert done.returncode == 1, done.stderr
     out = done.stdout.splitlines()
-    assert out[-1] == "31 verificações: 29 ok, 1 avisos, 1 erros."
+    assert out[-1] == "31 verificações: 29 ok, 1 aviso, 1 erro."
     assert "  ERRO   Formulario.PAIS #P1_PAISX [dropdownlist]: nenhum elemento encontrado com este seletor" in out
     assert "  ok     Formulario.ESTADO #P1_ESTADO [dropdownlist]: confere" in out

@@ -20,7 +20,7 @@ import urllib.request
 
 import pytest
 
-from ziveviver.__main__ import main
+from ziveviver.executor import main
 
 DEMO_DIR = pathlib.Path(__file__).resolve().parents[2] / "src" / "ziveviver" / "demo"
 FORM_FILE_URL = (DEMO_DIR / "form.html").as_uri()
@@ -277,6 +277,15 @@ def test_preencher_over_cdp_fills_the_users_tab_and_leaves_the_browser_open(cdp_
     forms = [state for address, state in tabs if address == FORM_FILE_URL]
     assert len(forms) == 1 and filled(forms[0]) == EXPECTED
     assert sorted(address for address, _ in tabs) == sorted(set(open_tabs) | {FORM_FILE_URL})
+
+
+def test_mapear_over_cdp_reads_the_users_tab_and_leaves_the_browser_open(cdp_chromium, tmp_path):
+    endpoint, proc = cdp_chromium(FORM_FILE_URL)
+    done = runner("mapear", "--cdp", endpoint, "--saida", tmp_path / "m.json")
+    assert done.returncode == 0, done.stderr
+    assert f"A ler o separador atual: {FORM_FILE_URL}" in done.stdout.splitlines()
+    assert json.loads((tmp_path / "m.json").read_text(encoding="utf-8"))["SEXO"]["WebSel"] == "#P1_SEXO"
+    assert proc.poll() is None  # the user's browser is still running
 
 
 @pytest.mark.skipif(shutil.which("xvfb-run") is None, reason="xvfb-run is not installed")

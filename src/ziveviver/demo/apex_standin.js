@@ -32,6 +32,11 @@
  *     comes MS milliseconds after its request (0: at once; 1500: a slow APEX).
  *     Without it each kind keeps its own time (lovPageMs, lookupMs, cascadeMs,
  *     500 ms for a grid save, request(ms)).
+ *   - Release: 24.2 by default (apex.env.APEX_VERSION, the registry apex.items, item_type on
+ *     every item); <html data-apex="20.2"> or ?apex=20.2 imitates a 20.x page (no apex.env,
+ *     apex.items an empty legacy object, a date picker is a TEXT item). form_legado.html is
+ *     such a page, with another layout and items in another order.
+ *   - ?tardio=MS: the late item comes MS after start-up instead of 1000 ms.
  *
  * Test API: window.__zv
  *   ready                      true once the page is initialised
@@ -112,12 +117,13 @@
 
   const LOV_SOURCES = {
     P1_PROFISSAO: PROFISSOES, P1_REP_PROF: PROFISSOES, P2_TIT_PROF: PROFISSOES,
-    P1_BANCO: BANCOS, P1_AGENCIA: AGENCIAS,
+    P1_BANCO: BANCOS, P1_AGENCIA: AGENCIAS, P7_AGENCIA: AGENCIAS,
   };
   // LOVs of more than one visible column (grid display): [heading, row field], the
   // display column first.
   const LOV_COLUMNS = {
     P1_AGENCIA: [["Agência", "d"], ["Código", "codigo"]],
+    P7_AGENCIA: [["Agência", "d"], ["Código", "codigo"]],
   };
 
   const ESTADOS = {
@@ -135,7 +141,13 @@
   const LOV_PAGE_SIZE = 20;
   const BUSY_DELAY = 200;
   const BUSY_LINGER = 1000;
-  const LATE_MS = 1000;
+  const PARAMS = new URLSearchParams(location.search);
+  // ?tardio=MS: how long after start-up the late item comes (default 1000 ms).
+  const LATE_MS = Number(PARAMS.get("tardio")) || 1000;
+  // The APEX release imitated: 24.2 by default; <html data-apex="20.2"> (or ?apex=20.2) gives
+  // a 20.x page: no apex.env, and apex.items an empty legacy object instead of the registry.
+  const APEX_VERSION = PARAMS.get("apex") || document.documentElement.dataset.apex || "24.2.0";
+  const LEGACY = parseInt(APEX_VERSION, 10) < 21;
 
   // ---------------------------------------------------------------- recording
 
@@ -391,7 +403,7 @@
   function makeItem(id, node, kind, impl) {
     const changeNode = impl.changeNode || node;
     const item = {
-      id, node, kind, element: $(node),
+      id, node, kind, element: $(node), item_type: itemTypeOf(node, kind),
       getValue: impl.get,
       setValue(v, d, suppress) {
         zv.calls.push({ item: id, args: [copy(v), d, suppress] });
@@ -418,6 +430,15 @@
       if (zv.ajaxOn === id) { zv.da.push({ item: id, type: "ajax" }); serverProcess(id); }
     });
     return item;
+  }
+
+  // APEX's item_type for the kinds the page has (a 20.x date picker is a TEXT item).
+  function itemTypeOf(node, kind) {
+    if (kind === "text" && node.classList.contains("apex-item-autocomplete")) return "AUTOCOMPLETE";
+    return {
+      datepicker: "DATE_PICKER", radio: "RADIO_GROUP", checkbox: "CHECKBOX_GROUP", select: "SELECT",
+      selectmultiple: "SELECT", popuplov: "POPUP_KEY_LOV", displayonly: "DISPLAY_ONLY", textarea: "TEXTAREA",
+    }[kind] || "TEXT";
   }
 
   function placeholder(id) {
@@ -1001,6 +1022,7 @@
   // ---------------------------------------------------------------- late items
 
   function showLater() {
+    if (!byId("P1_OCULTO_CONTAINER")) return;
     setTimeout(() => { byId("P1_OCULTO_CONTAINER").style.display = ""; }, LATE_MS);
     setTimeout(() => {
       const tpl = byId("P1_TARDIO_TEMPLATE");
@@ -1091,10 +1113,11 @@
 
   function exposeApex() {
     const apex = {
-      items, item: apexItem, jQuery: $,
+      items: LEGACY ? {} : items, item: apexItem, jQuery: $,
       submit: (opts) => submitPage(typeof opts === "string" ? opts : (opts && opts.request) || ""),
       server: { process: (name) => serverProcess(name) },
     };
+    if (!LEGACY) apex.env = { APEX_VERSION };
     window.apex = apex;
     window.$s = (id, v, d, suppress) => apexItem(id).setValue(v, d, suppress);
     window.$v = (id) => {
@@ -1106,9 +1129,10 @@
   function init() {
     registerItems(document);
     wireLegacyDatePickers();
-    cascade("P1_PAIS", "P1_ESTADO", ESTADOS);
-    grid("TIT", "titulares", ["P2_TIT_NOME", "P2_TIT_NASC", "P2_TIT_TIPO", "P2_TIT_VINCULO", "P2_TIT_PROF"]);
-    grid("BEN", "beneficiarios", ["P3_BEN_NOME", "P3_BEN_PARENTESCO", "P3_BEN_PERC", "P3_BEN_NASC"]);
+    // The demo form's cascade and grids; another page may have none of them.
+    if (items.P1_PAIS && items.P1_ESTADO) cascade("P1_PAIS", "P1_ESTADO", ESTADOS);
+    if (byId("TIT_ADD")) grid("TIT", "titulares", ["P2_TIT_NOME", "P2_TIT_NASC", "P2_TIT_TIPO", "P2_TIT_VINCULO", "P2_TIT_PROF"]);
+    if (byId("BEN_ADD")) grid("BEN", "beneficiarios", ["P3_BEN_NOME", "P3_BEN_PARENTESCO", "P3_BEN_PERC", "P3_BEN_NASC"]);
     const send = byId("ENVIAR");
     if (send) {
       send.addEventListener("click", () => pageSpinner(document.body, 500).then(() => {
