@@ -11,7 +11,7 @@ _PLAIN = (str, bytes, int, float, bool, type(None), list, tuple, dict)
 class Faulty:
     """Forwards to a real Playwright page (and the locators and keyboard it hands out).
     Every awaited operation is counted and named in `ops`; the first one for which
-    `when(name, args)` is true runs `fault()` before it starts or, with `during=True`, once
+    `when(name, args)` (with `kw=` the operation's keywords, when it has any) is true runs `fault()` before it starts or, with `during=True`, once
     it is under way: its request sent and the event loop turned, its answer not yet handled
     (an answer comes through the driver's pipe, read at a later turn of the loop)."""
 
@@ -40,15 +40,15 @@ class Faulty:
         def call(*args, **kw):
             result = attr(*args, **kw)
             if inspect.isawaitable(result):
-                return self._op(name, args, result)
+                return self._op(name, args, kw, result)
             return self._wrap(result)
 
         return call
 
-    async def _op(self, name, args, awaitable):
+    async def _op(self, name, args, kw, awaitable):
         s = self._s
         s["ops"].append((name, args))
-        if s["fired"] or not s["when"](name, args):
+        if s["fired"] or not s["when"](name, args, **({"kw": kw} if kw else {})):
             return await awaitable
         s["fired"] = True
         if not s["during"]:
@@ -64,9 +64,16 @@ class Faulty:
 
 def at(op, sel=None):
     """The first operation named `op` (and, if given, whose first argument is `sel`)."""
-    return lambda name, args: name == op and (sel is None or (args and args[0] == sel))
+    return lambda name, args, kw=None: name == op and (sel is None or (args and args[0] == sel))
 
 
 def at_script(fragment):
     """The first evaluate whose script holds `fragment`."""
-    return lambda name, args: name == "evaluate" and fragment in args[0]
+    return lambda name, args, kw=None: name == "evaluate" and fragment in args[0]
+
+
+def at_condition(ponto):
+    """The first wait of the adaptive pacing for the condition named `ponto` (its keywords
+    reach `when` as `kw`)."""
+    return lambda name, args, kw=None: (name == "wait_for_function"
+                                        and ((kw or {}).get("arg") or {}).get("ponto") == ponto)

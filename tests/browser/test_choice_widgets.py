@@ -15,6 +15,9 @@ from fakepage import RecordingLogger  # noqa: E402
 from pagefaults import Faulty, at  # noqa: E402
 from ziveviver import vexocontrole  # noqa: E402
 
+# Every test runs under both pacings (the "ritmo" fixture).
+pytestmark = pytest.mark.usefixtures("ritmo")
+
 FORM_URL = (pathlib.Path(__file__).resolve().parents[2] / "src" / "ziveviver" / "demo" / "form.html").as_uri()
 
 

@@ -21,7 +21,7 @@ import random
 import pytest
 from playwright.async_api import Error as PlaywrightError
 
-from pagefaults import Faulty, at, at_script
+from pagefaults import Faulty, at, at_condition, at_script
 from ziveviver import vexocontrole as vc
 
 DEMO_DIR = pathlib.Path(__file__).resolve().parents[2] / "src" / "ziveviver" / "demo"
@@ -148,6 +148,16 @@ def outcome(run, coro, limit=LIMIT):
 
 # --------------------------------------------------------------- the page closed mid-fill
 
+# Keeps popups open (Escape and their close buttons do nothing): the adaptive pacing's close
+# wait then lasts until its bound, so the fault comes while it is under way.
+HOLD_OPEN = """() => {
+  const stop = (e) => e.stopImmediatePropagation();
+  document.addEventListener('keydown', (e) => { if (e.key === 'Escape') stop(e); }, true);
+  document.addEventListener('click', (e) => {
+    if (e.target.closest && e.target.closest('.ui-dialog-titlebar-close')) stop(e);
+  }, true);
+}"""
+
 # (id, fill on the faulty page, where the page closes, whether while that operation is under way,
 #  what the call does, the line that must be logged (level, prefix) or None)
 CLOSE_CASES = [
@@ -179,7 +189,8 @@ CLOSE_CASES = [
     ("LOV by id, during the search over pages", lambda p: vc.fCtApexPreencPopupLovId(p, PROF, "145"),
      at_script("MAX_SCANS"), True, "raised", ("warning", "fCtRetry -> [RETRY 3/3] erro: ")),
     ("LOV by id, during the wait for the popup to close", lambda p: vc.fCtApexPreencPopupLovId(p, PROF, "105"),
-     at("wait_for_selector"), True, "raised", ("warning", "fCtRetry -> [RETRY 3/3] erro: ")),
+     {"literal": at("wait_for_selector"), "adaptativo": at_condition("lov_fechado")}, True, "raised",
+     ("warning", "fCtRetry -> [RETRY 3/3] erro: ")),
     ("idle wait, during the wait for idle", lambda p: vc.fCtApexWaitStable(p, 8000),
      at("wait_for_function"), True, "raised", None),
     ("in-page notice, while it waits for the user", lambda p: vc.fCtPopUpHtml(p, "Pronto"),
@@ -190,7 +201,11 @@ CLOSE_CASES = [
 
 @pytest.mark.parametrize("fill, when, during, ends, line", [c[1:] for c in CLOSE_CASES],
                          ids=[c[0] for c in CLOSE_CASES])
-def test_page_closed_mid_fill(page, run, log, fill, when, during, ends, line):
+def test_page_closed_mid_fill(page, run, log, ritmo, fill, when, during, ends, line):
+    if isinstance(when, dict):  # the pacings wait on different operations there
+        when = when[ritmo]
+        if ritmo == "adaptativo":
+            run(page.evaluate(HOLD_OPEN))
     if when("wait_for_function", ()):
         run(page.evaluate("__zv.busy(20000)"))  # a page that stays busy while it waits
     faulty = Faulty(page, when, page.close, during)
@@ -356,7 +371,7 @@ def short_form():
     return mapping, data
 
 
-def test_whole_form_cancelled_by_wait_for_at_random_moments(open_form, run, loop, log):
+def test_whole_form_cancelled_by_wait_for_at_random_moments(open_form, run, loop, log, ritmo):
     seed = int(os.environ.get("ZV_FAULT_SEED") or random.randrange(1 << 32))
     rng = random.Random(seed)
     # The moments are drawn within the length of the same fill, measured here on this machine
@@ -369,7 +384,7 @@ def test_whole_form_cancelled_by_wait_for_at_random_moments(open_form, run, loop
     length = loop.time() - t0
     assert run(reference.evaluate("__zv.saved.titulares.length")) == 1
     moments = sorted(rng.uniform(0.0, length) for _ in range(4))
-    why = f"seed {seed}, fill of {length:.2f} s, moments {[round(m, 2) for m in moments]}"
+    why = f"{ritmo}, seed {seed}, fill of {length:.2f} s, moments {[round(m, 2) for m in moments]}"
     pages = [open_form() for _ in moments]
     handled = []
     saved_handler = loop.get_exception_handler()

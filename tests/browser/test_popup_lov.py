@@ -74,6 +74,7 @@ def debug_log(form):
 
 # ------------------------------------------------------------------ fill by id
 
+@pytest.mark.usefixtures("ritmo")
 @pytest.mark.parametrize("item, value, item_id, shown, rows, load_more", [
     ("P1_PROFISSAO", 105, "105", "Advogado", 20, 0),           # page 1
     ("P1_PROFISSAO", "145", "145", "Militar", 60, 2),          # page 3
@@ -94,6 +95,7 @@ def test_row_found_on_its_page_and_popup_closed(form, run, quiet, item, value, i
     assert st["open"] == [] and st["overlays"] == 0
 
 
+@pytest.mark.usefixtures("ritmo")
 def test_popup_closed_even_when_focus_left_it(form, run, quiet):
     # a change handler that moves focus out of the dialog: Escape then reaches nothing
     run(form.evaluate("""() => document.getElementById('P1_PROFISSAO')
@@ -103,6 +105,7 @@ def test_popup_closed_even_when_focus_left_it(form, run, quiet):
     assert st["value"] == "105" and st["open"] == [] and st["overlays"] == 0
 
 
+@pytest.mark.usefixtures("ritmo")
 def test_absent_row_three_attempts_then_not_found(form, run, debug_log):
     run(form.evaluate(INSTRUMENT))
     with pytest.raises(Exception) as info:
@@ -121,6 +124,7 @@ def test_absent_row_three_attempts_then_not_found(form, run, debug_log):
         f"fCtRetry -> [RETRY {k}/3] erro: {NOT_FOUND_999}" for k in (1, 2, 3)]
 
 
+@pytest.mark.usefixtures("ritmo")
 def test_two_popup_lovs_in_a_row_each_closed_nothing_blocks(form, run, quiet):
     run(form.evaluate(INSTRUMENT))
     run(vc.fCtApexPreencPopupLovId(form, PROF, "105"))
@@ -136,6 +140,7 @@ def test_two_popup_lovs_in_a_row_each_closed_nothing_blocks(form, run, quiet):
     assert (state(run, form, "P1_PROFISSAO")["value"], second["lovClicks"]) == ("105", 1)
 
 
+@pytest.mark.usefixtures("ritmo")
 def test_unknown_item_is_not_set_even_when_its_row_is_there(form, run, quiet):
     # A LOV button for an item APEX does not know: it opens the profession popup.
     run(form.evaluate("""() => {
@@ -185,6 +190,7 @@ def assert_page_usable(run, page):
     run(page.click("#P1_NOME", timeout=2000))
 
 
+@pytest.mark.usefixtures("ritmo")
 def test_cancelled_while_the_popup_renders(form, run, quiet):
     run(form.evaluate(INSTRUMENT))
     task = start(run, vc.fCtApexPreencPopupLovId(form, PROF, "145"))
@@ -194,15 +200,30 @@ def test_cancelled_while_the_popup_renders(form, run, quiet):
     assert_page_usable(run, form)
 
 
+# Keeps every popup open while window.__holdOpen is true: Escape and the close buttons do
+# nothing, so a fill's close wait lasts until its limit.
+HOLD_OPEN = """() => {
+  window.__holdOpen = true;
+  const stop = (e) => { if (window.__holdOpen) e.stopImmediatePropagation(); };
+  document.addEventListener('keydown', (e) => { if (e.key === 'Escape') stop(e); }, true);
+  document.addEventListener('click', (e) => {
+    if (e.target.closest && e.target.closest('.ui-dialog-titlebar-close')) stop(e);
+  }, true);
+}"""
+
+
+@pytest.mark.usefixtures("ritmo")
 def test_cancelled_while_waiting_for_the_popup_to_close(form, run, quiet):
     run(form.evaluate(INSTRUMENT))
+    run(form.evaluate(HOLD_OPEN))
     task = start(run, vc.fCtApexPreencPopupLovId(form, PROF, "105"))
     wait_page(run, form, "__zv.calls.some((c) => c.item === 'P1_PROFISSAO')")
     assert_cancelled(run, task)
     st = state(run, form, "P1_PROFISSAO")
-    # the cancellation went straight through the close wait: no Escape was pressed for it
+    # the cancellation went straight through the close wait: the popup is as it was, open
     assert st["open"] == ["PopupLov_1_P1_PROFISSAO_dlg"] and st["lovClicks"] == 1
     assert st["value"] == "105"
+    run(form.evaluate("window.__holdOpen = false"))
     assert_page_usable(run, form)
 
 

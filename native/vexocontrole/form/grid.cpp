@@ -8,6 +8,7 @@
 // sys.exit(1) is requested, whose SystemExit no ordinary guard takes.
 #include "bodies.hpp"
 #include "mapping.hpp"
+#include "pacing.hpp"
 #include "page.hpp"
 
 #include <cstddef>
@@ -18,6 +19,7 @@ namespace {
 
 struct Grid {
   const char* method;  // the controller method the entry drives
+  const char* owner;   // the method as log lines name it
   const char* add_key;
   const char* save_key;
   const char* preamble_config;
@@ -34,6 +36,7 @@ struct Grid {
 
 constexpr Grid kHolders = {
     "fPreencGridTitular",
+    "VexoControleApex -> fPreencGridTitular",
     "TitInserir",
     "TitGravar",
     "VexoControleApex -> fPreencGridTitular -> configs recebidos: ",
@@ -50,6 +53,7 @@ constexpr Grid kHolders = {
 
 constexpr Grid kBeneficiaries = {
     "fPreencGridBeneficiario",
+    "VexoControleApex -> fPreencGridBeneficiario",
     "BenInserir",
     "BenGravar",
     "VexoControleApex -> fPreencGridBeneficiario-> configs recebidos: ",
@@ -98,9 +102,7 @@ const CellKindNames& cell_kind_names() {
 }
 
 constexpr long long kAddWaitMs = 15000;
-constexpr long long kAfterAddMs = 1200;
 constexpr long long kSaveWaitMs = 10000;
-constexpr long long kAfterSaveMs = 1800;
 
 Ref page_of(PyObject* self) { return getattr(self, N->page.get()); }
 
@@ -141,6 +143,29 @@ void log_listing(const Grid& g, PyObject* pDictColsDePara, PyObject* dbDado, PyO
   }
 }
 
+// What the adaptive pacing watches after a click (pacing.cpp): after the add click the first
+// mapped cell of the row editor, after the save click the add button. None when the mapping
+// does not tell (the pause then falls back to the literal one).
+Ref first_cell_selector(PyObject* pDictColsDePara, PyObject* addKey, PyObject* saveKey) {
+  try {
+    form::Items cells(pDictColsDePara);
+    while (cells.next()) {
+      if (is_button_key(cells.key(), addKey, saveKey)) continue;
+      return str(form::item(cells.value(), ZV_STR("WebSel")).get());
+    }
+  } catch (PyError&) {
+  }
+  return none();
+}
+
+Ref add_button_selector(PyObject* pDictColsDePara, PyObject* addKey) {
+  try {
+    return button_selector(pDictColsDePara, addKey);
+  } catch (PyError&) {
+  }
+  return none();
+}
+
 // The formatted traceback of the exception being handled.
 Ref format_exc() {
   Ref tb = check(PyImport_ImportModule("traceback"));
@@ -148,9 +173,9 @@ Ref format_exc() {
 }
 
 // Waits (up to wait_ms) for the grid button named by `key` to exist and be enabled, clicks
-// it, then pauses for pause_ms. The selector is read from the mapping at each use.
-Task<Ref> press_button(PyObject* self, PyObject* columns, PyObject* key, PyObject* wait_ms,
-                       PyObject* pause_ms) {
+// it, then makes the pause point's pause. The selector is read from the mapping at each use.
+Task<Ref> press_button(const Grid& g, PyObject* self, PyObject* columns, PyObject* key,
+                       PyObject* wait_ms, PausePoint point, PyObject* watched) {
   {
     Ref page = page_of(self);
     Ref sel = enabled_selector(columns, key);
@@ -162,7 +187,11 @@ Task<Ref> press_button(PyObject* self, PyObject* columns, PyObject* key, PyObjec
     co_await pg::click(page.get(), sel.get());
   }
   Ref page = page_of(self);
-  co_await pg::wait_for_timeout(page.get(), pause_ms);
+  PauseSite site;
+  site.page = page.get();
+  site.owner = g.owner;
+  site.selector = watched == Py_None ? nullptr : watched;
+  co_await pause_at(point, site);
   co_return none();
 }
 
@@ -170,7 +199,10 @@ Task<Ref> press_button(PyObject* self, PyObject* columns, PyObject* key, PyObjec
 // except the exit a failing cell requests.
 Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyObject* dbDado,
                    PyObject* nested, PyObject* addKey, PyObject* saveKey) {
-  co_await press_button(self, pDictColsDePara, addKey, ZV_INT(kAddWaitMs), ZV_INT(kAfterAddMs));
+  const bool adaptive = pacing_adaptive();
+  Ref firstCell = adaptive ? first_cell_selector(pDictColsDePara, addKey, saveKey) : none();
+  co_await press_button(g, self, pDictColsDePara, addKey, ZV_INT(kAddWaitMs), PausePoint::GridAdd,
+                        firstCell.get());
 
   if (debug_on()) log_listing(g, pDictColsDePara, dbDado, addKey, saveKey);
 
@@ -214,7 +246,9 @@ Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyO
     }
   }
 
-  co_await press_button(self, pDictColsDePara, saveKey, ZV_INT(kSaveWaitMs), ZV_INT(kAfterSaveMs));
+  Ref addButton = adaptive ? add_button_selector(pDictColsDePara, addKey) : none();
+  co_await press_button(g, self, pDictColsDePara, saveKey, ZV_INT(kSaveWaitMs), PausePoint::GridSave,
+                        addButton.get());
   co_return none();
 }
 

@@ -27,6 +27,11 @@
  *     grid regions with a row editor (Titulares, Beneficiários).
  *   - A change "dynamic action" bound with the helper on every item.
  *   - ?noapex=1 leaves window.apex, $s and $v undefined; everything else stays.
+ *   - ?latencia=MS sets the server's answer time: every simulated server answer
+ *     (popup LOV pages, display lookups, cascades, grid saves, __zv.request)
+ *     comes MS milliseconds after its request (0: at once; 1500: a slow APEX).
+ *     Without it each kind keeps its own time (lovPageMs, lookupMs, cascadeMs,
+ *     500 ms for a grid save, request(ms)).
  *   - Release: 24.2 by default (apex.env.APEX_VERSION, the registry apex.items, item_type on
  *     every item); <html data-apex="20.2"> or ?apex=20.2 imitates a 20.x page (no apex.env,
  *     apex.items an empty legacy object, a date picker is a TEXT item). form_legado.html is
@@ -59,6 +64,8 @@
  *   blockAdd("TIT"|"BEN", on)  keeps that grid's add button disabled
  *   lovPageMs                  popup LOV page fetch delay (default 300)
  *   lookupMs, cascadeMs        display-value lookup (300) and cascade fetch (600)
+ *   latencia                   every simulated server answer's time in ms (from
+ *                              ?latencia=), or null: each kind's own time
  *   lovEndless                 true: popup LOV lists never end; every page is
  *                              followed by another of generated rows
  *   expireSession()            from now on every ajax answer is the login page:
@@ -144,6 +151,14 @@
 
   // ---------------------------------------------------------------- recording
 
+  // ?latencia=MS: a number of ms, or null (absent, or not a number).
+  function serverLatency(text) {
+    const ms = text === null || text.trim() === "" ? NaN : Number(text);
+    return Number.isFinite(ms) ? Math.max(0, ms) : null;
+  }
+  // How long a server answer of the given kind takes: the page's latency, when set.
+  const answerMs = (ms) => (zv.latencia === null ? ms : zv.latencia);
+
   const zv = {
     ready: false,
     calls: [],
@@ -162,6 +177,7 @@
     sessionExpired: false,
     sessionAnswers: 0,
     requestsDone: [],
+    latencia: serverLatency(new URLSearchParams(location.search).get("latencia")),
   };
   window.__zv = zv;
 
@@ -324,7 +340,7 @@
     return new Promise((resolve) => setTimeout(() => { s.remove(); resolve(); }, ms));
   }
 
-  // A server call answered after `ms`: in flight ($.active) from now until `answer` has
+  // A server call answered after `ms` (or the page's latency): in flight ($.active) from now until `answer` has
   // run, as jQuery counts an ajax call until its handlers are done; `busy` (a delayLinger,
   // or null) shows its loading indicator meanwhile.
   function serverCall(ms, busy, answer) {
@@ -337,7 +353,7 @@
       } finally {
         $.active -= 1;
       }
-    }, ms);
+    }, answerMs(ms));
   }
 
   // ---------------------------------------------------------------- expired session
@@ -981,7 +997,7 @@
       st.saving = true;
       refresh();
       $.active += 1;
-      pageSpinner(region, 500).then(() => {
+      pageSpinner(region, answerMs(500)).then(() => {
         const row = {}, cells = [];
         columnIds.forEach((id) => {
           row[id] = items[id].getValue();
