@@ -6,7 +6,10 @@
 // A failing row (a wait that times out, a missing button entry, ...) is logged and
 // skipped. A failing cell ends the process: it is logged with its traceback and then
 // sys.exit(1) is requested, whose SystemExit no ordinary guard takes.
+//
+// An observer (ziveviver.eventos) is told of every row and every cell as they start and end.
 #include "bodies.hpp"
+#include "events.hpp"
 #include "mapping.hpp"
 #include "page.hpp"
 
@@ -18,6 +21,7 @@ namespace {
 
 struct Grid {
   const char* method;  // the controller method the entry drives
+  const char* section;  // the mapping's key for the grid, as the events name it
   const char* add_key;
   const char* save_key;
   const char* preamble_config;
@@ -34,6 +38,7 @@ struct Grid {
 
 constexpr Grid kHolders = {
     "fPreencGridTitular",
+    "Titulares",
     "TitInserir",
     "TitGravar",
     "VexoControleApex -> fPreencGridTitular -> configs recebidos: ",
@@ -50,6 +55,7 @@ constexpr Grid kHolders = {
 
 constexpr Grid kBeneficiaries = {
     "fPreencGridBeneficiario",
+    "Beneficiarios",
     "BenInserir",
     "BenGravar",
     "VexoControleApex -> fPreencGridBeneficiario-> configs recebidos: ",
@@ -169,7 +175,8 @@ Task<Ref> press_button(PyObject* self, PyObject* columns, PyObject* key, PyObjec
 // One record: add a row, fill its cells, save it. What raises here is a row failure,
 // except the exit a failing cell requests.
 Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyObject* dbDado,
-                   PyObject* nested, PyObject* addKey, PyObject* saveKey) {
+                   PyObject* nested, PyObject* addKey, PyObject* saveKey, PyObject* section,
+                   PyObject* position) {
   co_await press_button(self, pDictColsDePara, addKey, ZV_INT(kAddWaitMs), ZV_INT(kAfterAddMs));
 
   if (debug_on()) log_listing(g, pDictColsDePara, dbDado, addKey, saveKey);
@@ -191,18 +198,26 @@ Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyO
       log_info(text(" "));
     }
 
-    Held cellFailure;
+    ev::Span cell = ev::field(section, position, dbCampo, webConfig);
+    Held cellFailure, cellAbort;
+    bool filled = false;
     try {
       for (std::size_t i = 0; i < kCellKindCount; ++i) {
         Ref colTipo = form::item(webConfig, ZV_STR("ColTipo"));
         if (!py_equal(colTipo.get(), kinds.tipo[i])) continue;
         Ref fill = getattr(nested, kinds.method[i]);
+        filled = true;
         co_await call(fill.get(), webSel.get(), dbCampoValue.get());
         break;
       }
     } catch (PyError& e) {
       cellFailure.set(e.take());
+    } catch (PyAbort& e) {
+      cellAbort.set(e.take());
     }
+    // A kind the grids do not fill leaves the cell untouched: "ignorado" to an observer.
+    cell.close(cellFailure ? cellFailure.get() : cellAbort.get(), filled ? nullptr : "ignorado");
+    if (cellAbort) cellAbort.rethrow();
     if (cellFailure) {
       if (debug_on()) {
         Handling handling(cellFailure.get());
@@ -240,6 +255,8 @@ Task<Ref> fill_grid(const Grid& g, Call c) {
     nested = call(klass.get(), page.get(), flag.get());
   }
 
+  Ref section = text(g.section);
+  Ref total = ev::observer() ? ev::size_of(pJsonDados) : none();
   Ref records = check(PyObject_GetIter(pJsonDados));
   long idx = 0;
   for (;;) {
@@ -256,13 +273,20 @@ Task<Ref> fill_grid(const Grid& g, Call c) {
       log_info(message(g.progress, position, "/", count));
     }
 
-    Held rowFailure;
+    ev::Span row = ev::Span::open("linha_inicio", "linha_gravada", "linha_ignorada",
+                                  ev::Field{"secao", section.get()}, ev::Field{"linha", position.get()},
+                                  ev::Field{"total", total.get()});
+    Held rowFailure, rowAbort;
     try {
       co_await fill_row(g, self, pDictColsDePara, dbDado.get(), nested.get(), addKey.get(),
-                        saveKey.get());
+                        saveKey.get(), section.get(), position.get());
     } catch (PyError& e) {
       rowFailure.set(e.take());
+    } catch (PyAbort& e) {
+      rowAbort.set(e.take());
     }
+    row.close(rowFailure ? rowFailure.get() : rowAbort.get());
+    if (rowAbort) rowAbort.rethrow();
     if (rowFailure && debug_on()) {
       Handling handling(rowFailure.get());
       log_error_exc(message(g.row_failure, position, ": ", rowFailure.get()));
