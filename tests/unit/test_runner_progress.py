@@ -58,7 +58,7 @@ def recorder(vc):
 
 def fill(run, page, mapping, data, **kw):
     lines = []
-    outcome = run(progress.fill_form(page, mapping, data, write=lines.append, **kw))
+    outcome = run(progress.fill_form(page, mapping, data, view=progress.LinesView(lines.append), **kw))
     return outcome, lines
 
 

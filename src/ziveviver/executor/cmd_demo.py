@@ -1,11 +1,13 @@
 """``ziveviver demo``: fills the bundled stand-in APEX form.
 
 The demo opens Chromium (headless unless --headed), raises the never-submit guard, fills the
-bundled form with the package's whole-form fill from the bundled mapping and data, lifts the
-guard (reporting any submission it held back), then prints the receipt of what the page holds,
-field by field (``fCtConferirForm``), optionally writing it to --recibo FICHEIRO (.json or
-.csv). It saves a screenshot and exits non-zero when any field did not land. With --headed it
-ends with the in-page notice and waits for the user's click, as a real run would.
+bundled form with the package's whole-form fill from the bundled mapping and data (its
+progress as a bar on a terminal, plain lines otherwise), lifts the guard (reporting any
+submission it held back), then prints the receipt of what the page holds, field by field
+(``fCtConferirForm``), optionally writing it to --recibo FICHEIRO (.json or .csv), and with
+--perfil where the time went. It saves a screenshot and exits non-zero when any field did not
+land. With --headed it ends with the in-page notice and waits for the user's click, as a real
+run would.
 """
 import asyncio
 import json
@@ -13,15 +15,16 @@ import pathlib
 
 from . import browser as _browser
 from . import receipt
+from .cli import InputError, fail
+from .fill import guarded_fill, say_held, say_profile, say_receipt
+from .profile import add_option as add_profile_option
+from .profile import check_path as check_profile_path
 
 DEMO = pathlib.Path(__file__).resolve().parents[1] / "demo"
 
 
 async def demo(args):
     from playwright.async_api import async_playwright
-
-    from ziveviver.vexoconferencia import fCtAtivarGuarda, fCtConferirForm, fCtDesativarGuarda
-    from ziveviver.vexocontrole import VexoControleApex
 
     mapping = json.loads((DEMO / "mapa.json").read_text(encoding="utf-8"))
     data = json.loads((DEMO / "dados.json").read_text(encoding="utf-8"))
@@ -31,30 +34,24 @@ async def demo(args):
         page = await browser.new_page(viewport={"width": 1280, "height": 900})
         await page.goto((DEMO / "form.html").as_uri())
         await page.wait_for_function("window.__zv && window.__zv.ready === true")
-        controller = VexoControleApex(page, args.debug)
         print("A preencher o formulário de demonstração...", flush=True)
-        await fCtAtivarGuarda(page)
-        try:
-            await controller.fCtPreencTodoForm(mapping, data)
-        finally:
-            held = await fCtDesativarGuarda(page)
-        for line in receipt.held_lines(held):
-            print(line)
-
-        rows = await fCtConferirForm(page, mapping, data)
-        print(receipt.receipt_table(rows))
-        if args.recibo:
-            receipt.write_receipt(rows, args.recibo)
-            print(f"Recibo gravado em {args.recibo}")
+        controllers = []
+        filled = await guarded_fill(page, mapping, data, debug=args.debug, perfil=args.perfil,
+                                    controller_out=controllers)
+        say_held(filled.held)
+        if filled.outcome.error:
+            fail(filled.outcome.error)
+        landed = await say_receipt(page, mapping, data, args.recibo)
+        say_profile(filled, args.perfil)
         out = pathlib.Path(args.saida)
         out.mkdir(parents=True, exist_ok=True)
         shot = out / "demo.png"
         await page.screenshot(path=str(shot), full_page=True)
         print(f"Captura de ecrã: {shot}")
         if args.headed:
-            await controller.fCtPopUpHtml()
+            await controllers[0].fCtPopUpHtml()
         await browser.close()
-    return 1 if receipt.receipt_failed(rows) else 0
+    return 0 if landed and not filled.outcome.error else 1
 
 
 def add_parser(subparsers):
@@ -64,13 +61,18 @@ def add_parser(subparsers):
     d.add_argument("--saida", default="demo-out", help="pasta da captura de ecrã (demo-out)")
     d.add_argument("--navegador", help="caminho do executável do Chromium")
     d.add_argument("--recibo", metavar="FICHEIRO", help="grava o recibo do preenchimento (.json ou .csv)")
+    add_profile_option(d)
 
     def run(args):
-        if args.recibo:
-            try:
+        try:
+            if args.recibo:
                 receipt.receipt_format(args.recibo)
-            except ValueError as e:
-                d.error(str(e))
+            if args.perfil:
+                check_profile_path(args.perfil)
+        except ValueError as e:
+            d.error(str(e))
+        except InputError as e:
+            d.error(e.problems[0])
         return asyncio.run(demo(args))
 
     d.set_defaults(executar=run)
