@@ -8,38 +8,14 @@ import copy
 import pytest
 
 from fakepage import FakePage, RecordingLogger, TimeoutError
+from recording_form import DATA, MAPPING, install_recording_fills
 from ziveviver.executor import progress
-
-FILLS = ["fCtPreencText", "fCtPreencTextArea", "fCtApexPreencDropDownList", "fCtPreencCheckRadio",
-         "fCtPreencCheckMultiple", "fCtApexPreencPopupLovId", "fCtPreencDatepicker",
-         "fCtApexPreencMultiSelect", "fCtPreencAutoComplete"]
-
-MAPPING = {
-    "A": {"WebSel": "#A", "ColTipo": "text"},
-    "B": {"WebSel": "#B", "ColTipo": "textarea"},
-    "Beneficiarios": {"BenInserir": {"WebSel": "#BEN_ADD"}, "N": {"WebSel": "#N", "ColTipo": "text"},
-                      "BenGravar": {"WebSel": "#BEN_SAVE"}},
-    "Representantes": {"R": {"WebSel": "#R", "ColTipo": "text"}},
-    "Titulares": {"TitInserir": {"WebSel": "#TIT_ADD"}, "T": {"WebSel": "#T", "ColTipo": "text"},
-                  "U": {"WebSel": "#U", "ColTipo": "dropdownlist"}, "TitGravar": {"WebSel": "#TIT_SAVE"}},
-    "DEPOIS": {"WebSel": "#DEPOIS", "ColTipo": "text"},
-}
-DATA = {"A": "a", "B": "", "DEPOIS": "x", "RepAtivarPreenc": 1, "Representantes": {"R": "r"},
-        "Titulares": [{"T": "t1", "U": "u1"}, {"T": "t2"}], "Beneficiarios": [{"N": "n1"}]}
 
 
 @pytest.fixture
 def fills(vc):
     """Every field fill replaced by a recorder into the page's ops; the value "FALHA" raises."""
-    def make(name):
-        async def fill(pPage, pWebSel, value, *rest):
-            pPage.ops.append(("fill", pWebSel, {"fill": name, "value": value}))
-            if value == "FALHA":
-                raise RuntimeError("item recusou o valor")
-        return fill
-
-    for name in FILLS:
-        setattr(vc, name, make(name))
+    install_recording_fills(vc)
 
 
 @pytest.fixture
@@ -100,28 +76,71 @@ def test_a_row_whose_save_fails_is_reported_unsaved(vc, fills, page, run, capsys
     assert "Beneficiários: a linha 1 de 1 não foi gravada" in capsys.readouterr().err
 
 
-def test_watching_leaves_the_whole_form_fill_unchanged(vc, fills, recorder, run):
+def comparable(lines):
+    """Log lines with the exceptions they carry as their type and text (each run raises its own)."""
+    return [tuple(repr(x) if isinstance(x, BaseException) else x for x in line) for line in lines]
+
+
+def broken_observer(event):
+    raise ValueError("observador avariado")
+
+
+FILL_CASES = {
+    "complete": lambda d, page: None,
+    "field fails": lambda d, page: d.update(B="FALHA"),
+    "row not added": lambda d, page: page.on("wait_for_selector", selector="#TIT_ADD:not([disabled])",
+                                             raises=TimeoutError("15000 ms"), times=1),
+    "grid cell fails": lambda d, page: d["Titulares"][1].update(T="FALHA"),
+}
+
+
+@pytest.mark.parametrize("case", FILL_CASES)
+@pytest.mark.parametrize("observer", ["runner", "broken"])
+def test_observing_leaves_the_whole_form_fill_unchanged(vc, fills, recorder, run, case, observer):
+    """The same page operations, log lines and "ColNome" writes as the plain whole-form fill,
+    whether the fill completes or stops, watched by the runner or by an observer that raises;
+    nothing of the module or the controller is replaced while it runs."""
+    from ziveviver import eventos
+
     plain_page, watched_page = FakePage(), FakePage()
     plain_map, watched_map = copy.deepcopy(MAPPING), copy.deepcopy(MAPPING)
+    plain_data, watched_data = copy.deepcopy(DATA), copy.deepcopy(DATA)
+    FILL_CASES[case](plain_data, plain_page)
+    FILL_CASES[case](watched_data, watched_page)
     real_dispatch = vc.fCtApexIdentTipoCampoPreenc
+    module_during_fill = []
+    watched_page.on("click", call=lambda sel, kw: module_during_fill.append(
+        vc.fCtApexIdentTipoCampoPreenc is real_dispatch))
 
-    run(vc.VexoControleApex(plain_page, True).fCtPreencTodoForm(plain_map, copy.deepcopy(DATA)))
+    async def plain_fill(page, mapping, data):
+        try:
+            await vc.VexoControleApex(page, True).fCtPreencTodoForm(mapping, data)
+        except (Exception, SystemExit) as e:  # noqa: BLE001 - compared, not hidden
+            return type(e)
+        return None
+
+    plain_end = run(plain_fill(plain_page, plain_map, plain_data))
     plain_log = list(recorder.lines)
     recorder.lines.clear()
-    controllers = []
-    outcome, _ = fill(run, watched_page, watched_map, copy.deepcopy(DATA), debug=True,
-                      controller_out=controllers)
+    if observer == "runner":
+        controllers = []
+        outcome, _ = fill(run, watched_page, watched_map, watched_data, debug=True, controller_out=controllers)
+        assert outcome.complete is (plain_end is None)
+        assert controllers[0].page is watched_page
+        assert not vars(controllers[0]).keys() - {"page"}
+    else:
+        with pytest.warns(eventos.ObservadorFalhou, match="ValueError: observador avariado") as warned:
+            with eventos.observar(broken_observer):
+                assert run(plain_fill(watched_page, watched_map, watched_data)) is plain_end
+        assert len(warned) == 1
 
-    assert outcome.complete
     assert watched_page.ops == plain_page.ops
-    assert recorder.lines == plain_log
+    assert comparable(recorder.lines) == comparable(plain_log)
     assert any("fCtPreencTodoForm -> configs recebidos" in m for _, m in recorder.lines)
     assert watched_map == plain_map  # the same "ColNome" entries
     assert watched_map["A"]["ColNome"] == "A" and "ColNome" not in watched_map["DEPOIS"]
-    # the module's dispatcher and the controller's own methods are back
     assert vc.fCtApexIdentTipoCampoPreenc is real_dispatch
-    assert not {"fCtApexPreencRepres", "fPreencGridTitular", "fPreencGridBeneficiario"} & set(
-        vars(controllers[0]))
+    assert module_during_fill and all(module_during_fill) or plain_page.calls("click") == []
 
 
 @pytest.mark.parametrize("change, error, last_fill, saved_rows", [

@@ -15,7 +15,7 @@ import pathlib
 
 from . import browser as _browser
 from . import receipt
-from .cli import InputError, fail
+from .cli import InputError, command_parser, fail
 from .fill import guarded_fill, say_held, say_profile, say_receipt
 from .profile import add_option as add_profile_option
 from .profile import check_path as check_profile_path
@@ -54,12 +54,19 @@ async def demo(args):
     return 0 if landed and not filled.outcome.error else 1
 
 
+DEMO_DOC = """\
+Preenche o formulário de demonstração incluído (uma imitação de uma página APEX) com o mapa
+e os dados de exemplo, mostra o recibo do que ficou em cada campo e guarda uma captura de ecrã.
+
+estado de saída: 0 todos os campos ficaram como os dados dizem; 1 algum não ficou."""
+
+
 def add_parser(subparsers):
-    d = subparsers.add_parser("demo", help="preenche o formulário de demonstração incluído")
+    d = command_parser(subparsers, "demo", "preenche o formulário de demonstração incluído", DEMO_DOC)
     d.add_argument("--headed", action="store_true", help="mostra o navegador e termina com o aviso")
-    d.add_argument("--debug", action="store_true", help="escreve o log de depuração em Logs/")
-    d.add_argument("--saida", default="demo-out", help="pasta da captura de ecrã (demo-out)")
-    d.add_argument("--navegador", help="caminho do executável do Chromium")
+    d.add_argument("--debug", action="store_true", help="escreve o registo de depuração (Logs/)")
+    d.add_argument("--saida", default="demo-out", metavar="PASTA", help="pasta da captura de ecrã (demo-out)")
+    d.add_argument("--navegador", metavar="CAMINHO", help="executável do Chromium")
     d.add_argument("--recibo", metavar="FICHEIRO", help="grava o recibo do preenchimento (.json ou .csv)")
     add_profile_option(d)
 
