@@ -136,6 +136,20 @@ void Span::close(PyObject* error, const char* outcome) {
 PyObject* section_form() { return ZV_STR("Formulario"); }
 PyObject* section_representatives() { return ZV_STR("Representantes"); }
 
+double pause_started() { return observer() ? now_ms() : -1.0; }
+
+void pause_ended(double started_ms, const char* point, long planned_ms, const char* pacing) {
+  if (started_ms < 0) return;
+  Ref obs = observer();
+  if (!obs) return;
+  Ref spent = check(PyFloat_FromDouble(now_ms() - started_ms));
+  Ref name_ = text(point);
+  Ref planned = integer(planned_ms);
+  Ref how = text(pacing);
+  emit(obs, "pausa", Field{"ponto", name_.get()}, Field{"planeado_ms", planned.get()},
+       Field{"gasto_ms", spent.get()}, Field{"ritmo", how.get()});
+}
+
 Ref size_of(PyObject* records) {
   Py_ssize_t n = PyObject_Size(records);
   if (n < 0) {

@@ -70,6 +70,12 @@ class Span {
 PyObject* section_form();            // "Formulario": the simple fields
 PyObject* section_representatives(); // "Representantes"
 
+// A pause: pause_started() before it (negative when nobody observes: then pause_ended()
+// does nothing), pause_ended() after it, which tells the observer
+// {"evento": "pausa", "ponto", "planeado_ms", "gasto_ms", "ritmo"}.
+double pause_started();
+void pause_ended(double started_ms, const char* point, long planned_ms, const char* pacing);
+
 // len(records), or None when it has no length (an observer's "total" never fails a fill).
 Ref size_of(PyObject* records);
 

@@ -20,6 +20,12 @@ inline Ref wait_for_selector(PyObject* page, PyObject* sel, PyObject* state, PyO
 inline Ref wait_for_function(PyObject* page, PyObject* script, PyObject* timeout) {
   return call_method_kw(page, N->wait_for_function.get(), 1, N->kw_timeout.get(), script, timeout);
 }
+// page.wait_for_function(script, arg=..., polling=..., timeout=...)
+inline Ref wait_for_function(PyObject* page, PyObject* script, PyObject* arg, PyObject* polling,
+                             PyObject* timeout) {
+  return call_method_kw(page, N->wait_for_function.get(), 1, N->kw_arg_polling_timeout.get(), script,
+                        arg, polling, timeout);
+}
 // page.wait_for_timeout(ms)
 inline Ref wait_for_timeout(PyObject* page, PyObject* ms) {
   return call_method(page, N->wait_for_timeout.get(), ms);

@@ -105,13 +105,14 @@ bool init_state(PyObject* module_dict) {
       ZV_NAME(keyboard); ZV_NAME(press); ZV_NAME(count); ZV_NAME(first); ZV_NAME(wait_for);
       ZV_NAME(is_enabled); ZV_NAME(scroll_into_view_if_needed); ZV_NAME(check); ZV_NAME(sleep);
       ZV_NAME(page); ZV_NAME(strip); ZV_NAME(lower); ZV_NAME(get); ZV_NAME(fLog); ZV_NAME(exit);
-      ZV_NAME(items);
+      ZV_NAME(items); ZV_NAME(json_value); ZV_NAME(dispose); ZV_NAME(pop);
 #undef ZV_NAME
       N->kw_state_timeout = tuple_of({"state", "timeout"});
       N->kw_timeout = tuple_of({"timeout"});
       N->kw_pTimeout = tuple_of({"pTimeout"});
       N->kw_value_timeout = tuple_of({"value", "timeout"});
       N->kw_exc_info = tuple_of({"exc_info"});
+      N->kw_arg_polling_timeout = tuple_of({"arg", "polling", "timeout"});
       N->kw_flog = tuple_of({"pSiLog", "pSiLogTipo", "pSiLogPrefixo", "pArqLogNome",
                              "pArqLogMaxBytes", "pArqLogQtd", "pDebugDev"});
       N->attached = text("attached");

@@ -18,9 +18,11 @@ struct Names {
   // page and locator operations
   Ref locator, wait_for_selector, wait_for_function, wait_for_timeout, evaluate, click,
       select_option, keyboard, press, count, first, wait_for, is_enabled,
-      scroll_into_view_if_needed, check, sleep, page, strip, lower, get, fLog, exit, items;
+      scroll_into_view_if_needed, check, sleep, page, strip, lower, get, fLog, exit, items,
+      json_value, dispose, pop;
   // keyword-name tuples
-  Ref kw_state_timeout, kw_timeout, kw_pTimeout, kw_value_timeout, kw_exc_info, kw_flog;
+  Ref kw_state_timeout, kw_timeout, kw_pTimeout, kw_value_timeout, kw_exc_info, kw_flog,
+      kw_arg_polling_timeout;
   // constant values
   Ref attached, visible, hidden, escape, zero, one;
 };

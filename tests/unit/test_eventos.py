@@ -21,6 +21,7 @@ KEYS = {
     "linha_inicio": {"secao", "linha", "total"},
     "linha_gravada": {"secao", "linha", "total", "resultado", "erro", "duracao_ms"},
     "linha_ignorada": {"secao", "linha", "total", "resultado", "erro", "duracao_ms"},
+    "pausa": {"ponto", "planeado_ms", "gasto_ms", "ritmo"},
 }
 
 
@@ -49,6 +50,8 @@ def fill_observed(run, page, data, mapping=None, fails=None):
 
 def brief(e):
     """The event without its measured duration: what it is and where."""
+    if e["evento"] == "pausa":
+        return ("pausa", e["ponto"], e["planeado_ms"], e["ritmo"])
     out = [e["evento"], e["secao"]]
     if "linha" in e and e["linha"] is not None:
         out.append(e["linha"])
@@ -75,20 +78,25 @@ def test_a_whole_form_fill_tells_every_section_field_and_row_in_order(vc, fills,
         ("linha_inicio", "Titulares", 1),
         ("linha_ignorada", "Titulares", 1, "erro", "TimeoutError: 15000 ms"),
         ("linha_inicio", "Titulares", 2),
+        ("pausa", "grelha_inserir", 1200, "literal"),
         ("campo_inicio", "Titulares", 2, "T"), ("campo_fim", "Titulares", 2, "T"),
         ("campo_inicio", "Titulares", 2, "U"), ("campo_fim", "Titulares", 2, "U"),
+        ("pausa", "grelha_gravar", 1800, "literal"),
         ("linha_gravada", "Titulares", 2),
         ("secao_fim", "Titulares"),
         ("secao_inicio", "Beneficiarios"),
         ("linha_inicio", "Beneficiarios", 1),
+        ("pausa", "grelha_inserir", 1200, "literal"),
         ("campo_inicio", "Beneficiarios", 1, "N"), ("campo_fim", "Beneficiarios", 1, "N"),
+        ("pausa", "grelha_gravar", 1800, "literal"),
         ("linha_gravada", "Beneficiarios", 1),
         ("secao_fim", "Beneficiarios"),
     ]
     for e in events:
         assert set(e) - {"evento"} == KEYS[e["evento"]], e
-        if "duracao_ms" in e:
-            assert isinstance(e["duracao_ms"], float) and e["duracao_ms"] >= 0
+        for key in ("duracao_ms", "gasto_ms"):
+            if key in e:
+                assert isinstance(e[key], float) and e[key] >= 0
     fields = [e for e in events if e["evento"] == "campo_fim"]
     assert [(e["seletor"], e["tipo"], e["linha"]) for e in fields] == [
         ("#A", "text", None), ("#B", "textarea", None), ("#R", "text", None), ("#T", "text", 2),
@@ -232,10 +240,25 @@ def test_events_reach_tasks_started_in_the_block_and_stop_at_its_end(vc, fills, 
         return seen_by_outer
 
     assert run(go()) == 0
-    assert len(inner) == 30 and outer == []
+    assert len(inner) == 36 and outer == []
 
 
 def test_observar_wants_a_function():
     with pytest.raises(TypeError, match="observar"):
         with eventos.observar(None):
             pass
+
+
+def test_every_pause_of_a_popup_lov_fill_is_told_planned_against_spent(vc, page, run):
+    page.on("evaluate", {"success": True, "foundId": "105", "foundDisp": "Advogado"})
+    events = []
+
+    async def go():
+        with eventos.observar(events.append):
+            await vc.fCtApexPreencPopupLovId(page, "#P1_PROFISSAO", "105")
+
+    run(go())
+    assert [brief(e) for e in events] == [
+        ("pausa", "lov_aberto", 1800, "literal"), ("pausa", "lov_fechado", 5000, "literal"),
+        ("pausa", "espera_estavel", 300, "literal"), ("pausa", "lov_assente", 1000, "literal")]
+    assert all(isinstance(e["gasto_ms"], float) and e["gasto_ms"] >= 0 for e in events)

@@ -245,3 +245,26 @@ def test_the_ziveviver_command_is_installed():
     command = pathlib.Path(sys.executable).parent / "ziveviver"
     done = subprocess.run([str(command), "preencher", "--help"], capture_output=True, text=True, timeout=60)
     assert done.returncode == 0 and done.stdout.startswith("uso: ziveviver preencher")
+
+
+@pytest.mark.parametrize("command", [[]] + [[c] for c in ("demo", "verificar", "preencher", "entrar")])
+def test_every_help_is_in_portuguese(capsys, command):
+    from ziveviver.executor import COMMANDS
+
+    assert len(COMMANDS) >= 4
+    with pytest.raises(SystemExit) as e:
+        main([*command, "--help"])
+    out = capsys.readouterr().out
+    assert e.value.code == 0
+    assert out.startswith("uso: ziveviver")
+    assert "opções:" in out and "mostra esta ajuda e termina" in out
+    for english in ("usage:", "options:", "positional arguments", "show this help", "optional arguments"):
+        assert english not in out
+
+
+def test_an_unknown_command_is_refused_in_portuguese(capsys):
+    with pytest.raises(SystemExit) as e:
+        main(["preencha"])
+    assert e.value.code == 2
+    err = capsys.readouterr().err
+    assert err.startswith("uso: ziveviver") and "erro: argumento COMANDO: valor inválido 'preencha'" in err

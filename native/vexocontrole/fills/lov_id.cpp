@@ -4,6 +4,7 @@
 // row (loading further pages as needed) and set the item, closes the popup and waits for
 // the page to settle.
 #include "bodies.hpp"
+#include "pacing.hpp"
 #include "page.hpp"
 
 namespace zv::vc {
@@ -73,9 +74,6 @@ Task<Ref> close_open_popup(PyObject* page) {
   co_return none();
 }
 
-// The dialog open now; a hidden dialog kept from an earlier popup does not match.
-constexpr const char kOpenDialog[] = ".a-PopupLOV-dialog:visible, .ui-dialog:visible";
-
 }  // namespace
 
 // The attempt; closure: (page, item id, value searched, LOV button selector, load-more selector).
@@ -92,10 +90,16 @@ static Task<Ref> lov_id_attempt(Call c) {
   Ref button = pg::locator(page, lPopUpLovBotao);
   co_await pg::click(button.get());
 
+  PauseSite site;
+  site.page = page;
+  site.owner = "fCtApexPreencPopupLovId";
+  site.item = lWebSel;
+
   // From here on the popup is open: a failure closes it before the next attempt opens it.
   Held failure;
+  Ref foundId;
   try {
-    co_await pg::wait_for_timeout(page, ZV_INT(1800));
+    co_await pause_at(PausePoint::LovOpen, site);
     Ref result = co_await pg::evaluate(page, ZV_SCRIPT(lov_id),
                                        pg::list(lWebSel, lDbCampoValue, pLoadMoreSel).get());
     if (debug_on()) log_info(message("fCtApexPreencPopupLovId -> Resultado: ", result));
@@ -110,6 +114,7 @@ static Task<Ref> lov_id_attempt(Call c) {
                           " | Valor procurado: ", lDbCampoValue));
       raise_new(PyExc_Exception, errorMsg);
     }
+    foundId = call_method(result.get(), N->get.get(), ZV_STR("foundId"));
   } catch (PyError& e) {
     failure.set(e.take());
   }
@@ -118,23 +123,13 @@ static Task<Ref> lov_id_attempt(Call c) {
     failure.rethrow();
   }
 
-  // The row is set; APEX leaves the popup open after setValue. Wait for it to close, then
-  // close it with Escape, and with its own close button should Escape not reach it (focus
-  // outside the dialog).
-  bool closed = true;
-  try {
-    co_await pg::wait_for_selector(page, ZV_STR(kOpenDialog), N->hidden.get(), ZV_INT(5000));
-  } catch (PyError&) {
-    closed = false;
-  }
-  if (!closed) {
-    co_await pg::press(page, N->escape.get());
-    co_await pg::evaluate(page, ZV_SCRIPT(lov_close));
-  }
+  // The row is set; APEX leaves the popup open after setValue: the close wait.
+  site.value = foundId.get();
+  co_await pause_at(PausePoint::LovClose, site);
 
   Ref wait = module_get(N->fCtApexWaitStable.get());
   co_await call(wait.get(), page);
-  co_await pg::wait_for_timeout(page, ZV_INT(1000));
+  co_await pause_at(PausePoint::LovSettle, site);
   co_return none();
 }
 

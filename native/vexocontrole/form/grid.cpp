@@ -11,6 +11,7 @@
 #include "bodies.hpp"
 #include "events.hpp"
 #include "mapping.hpp"
+#include "pacing.hpp"
 #include "page.hpp"
 
 #include <cstddef>
@@ -22,6 +23,7 @@ namespace {
 struct Grid {
   const char* method;  // the controller method the entry drives
   const char* section;  // the mapping's key for the grid, as the events name it
+  const char* owner;   // the method as log lines name it
   const char* add_key;
   const char* save_key;
   const char* preamble_config;
@@ -39,6 +41,7 @@ struct Grid {
 constexpr Grid kHolders = {
     "fPreencGridTitular",
     "Titulares",
+    "VexoControleApex -> fPreencGridTitular",
     "TitInserir",
     "TitGravar",
     "VexoControleApex -> fPreencGridTitular -> configs recebidos: ",
@@ -56,6 +59,7 @@ constexpr Grid kHolders = {
 constexpr Grid kBeneficiaries = {
     "fPreencGridBeneficiario",
     "Beneficiarios",
+    "VexoControleApex -> fPreencGridBeneficiario",
     "BenInserir",
     "BenGravar",
     "VexoControleApex -> fPreencGridBeneficiario-> configs recebidos: ",
@@ -104,9 +108,7 @@ const CellKindNames& cell_kind_names() {
 }
 
 constexpr long kAddWaitMs = 15000;
-constexpr long kAfterAddMs = 1200;
 constexpr long kSaveWaitMs = 10000;
-constexpr long kAfterSaveMs = 1800;
 
 Ref page_of(PyObject* self) { return getattr(self, N->page.get()); }
 
@@ -154,9 +156,9 @@ Ref format_exc() {
 }
 
 // Waits (up to wait_ms) for the grid button named by `key` to exist and be enabled, clicks
-// it, then pauses for pause_ms. The selector is read from the mapping at each use.
-Task<Ref> press_button(PyObject* self, PyObject* columns, PyObject* key, PyObject* wait_ms,
-                       PyObject* pause_ms) {
+// it, then makes the pause point's pause. The selector is read from the mapping at each use.
+Task<Ref> press_button(const Grid& g, PyObject* self, PyObject* columns, PyObject* key,
+                       PyObject* wait_ms, PausePoint point, PyObject* watched) {
   {
     Ref page = page_of(self);
     Ref sel = enabled_selector(columns, key);
@@ -168,7 +170,11 @@ Task<Ref> press_button(PyObject* self, PyObject* columns, PyObject* key, PyObjec
     co_await pg::click(page.get(), sel.get());
   }
   Ref page = page_of(self);
-  co_await pg::wait_for_timeout(page.get(), pause_ms);
+  PauseSite site;
+  site.page = page.get();
+  site.owner = g.owner;
+  site.selector = watched;
+  co_await pause_at(point, site);
   co_return none();
 }
 
@@ -177,7 +183,8 @@ Task<Ref> press_button(PyObject* self, PyObject* columns, PyObject* key, PyObjec
 Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyObject* dbDado,
                    PyObject* nested, PyObject* addKey, PyObject* saveKey, PyObject* section,
                    PyObject* position) {
-  co_await press_button(self, pDictColsDePara, addKey, ZV_INT(kAddWaitMs), ZV_INT(kAfterAddMs));
+  co_await press_button(g, self, pDictColsDePara, addKey, ZV_INT(kAddWaitMs), PausePoint::GridAdd,
+                        nullptr);
 
   if (debug_on()) log_listing(g, pDictColsDePara, dbDado, addKey, saveKey);
 
@@ -229,7 +236,8 @@ Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyO
     }
   }
 
-  co_await press_button(self, pDictColsDePara, saveKey, ZV_INT(kSaveWaitMs), ZV_INT(kAfterSaveMs));
+  co_await press_button(g, self, pDictColsDePara, saveKey, ZV_INT(kSaveWaitMs), PausePoint::GridSave,
+                        nullptr);
   co_return none();
 }
 
