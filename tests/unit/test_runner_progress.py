@@ -4,6 +4,7 @@ fill exactly as it is (same page operations, same log lines, same "ColNome" writ
 module and the controller restored afterwards). The field fills are recorders; the
 dispatcher, the whole-form fill and the grids are the real ones."""
 import copy
+import json
 
 import pytest
 
@@ -164,3 +165,91 @@ def test_a_failure_names_where_the_fill_stopped(vc, fills, page, run, change, er
     assert fields_filled(page)[-1] == last_fill
     assert [sel for sel, _ in page.calls("click")].count("#TIT_SAVE") == saved_rows
     assert vc.fCtApexIdentTipoCampoPreenc is real_dispatch
+
+
+def test_the_bar_on_a_terminal_shows_fields_done_and_the_time_left(vc, fills, page, run):
+    """The same fill with the live bar: the plan's line, then one redrawn bar that ends with
+    every field done; no per-field lines."""
+    import io
+
+    from rich.console import Console
+
+    out = io.StringIO()
+    console = Console(file=out, force_terminal=True, width=120, color_system=None)
+    outcome = run(progress.fill_form(page, copy.deepcopy(MAPPING), copy.deepcopy(DATA),
+                                     view=progress.BarView(console)))
+    assert outcome.complete
+    text = out.getvalue()
+    assert text.startswith("A preencher 8 campos: 2 do formulário, 1 do representante")
+    assert "8/8" in text and "faltam" in text
+    assert "\x1b[2K" in text or "\r" in text  # redrawn in place, not line after line
+    assert "[1/8]" not in text
+
+
+def event_stream():
+    """What a fill with one text field, one popup LOV and one grid row tells its observer."""
+    def field(col, kind, ms, row=None, section="Formulario"):
+        where = {"secao": section, "linha": row, "coluna": col, "seletor": "#" + col, "tipo": kind}
+        return [dict(where, evento="campo_inicio"), ms,
+                dict(where, evento="campo_fim", resultado="ok", erro=None, duracao_ms=ms)]
+
+    def pause(point, planned, spent):
+        return {"evento": "pausa", "ponto": point, "planeado_ms": planned, "gasto_ms": spent, "ritmo": "literal"}
+
+    lov = field("PROF", "PopupLovId", 4000.0)
+    lov[1:1] = [pause("lov_aberto", 1800, 1801.0), pause("espera_estavel", 300, 450.0)]
+    cell = field("T", "text", 100.0, row=1, section="Titulares")
+    row = {"secao": "Titulares", "linha": 1, "total": 1}
+    events = ([{"evento": "secao_inicio", "secao": "Formulario"}] + field("NOME", "text", 200.0) + lov
+              + [{"evento": "secao_fim", "secao": "Formulario", "resultado": "ok", "erro": None,
+                  "duracao_ms": 4210.0},
+                 {"evento": "secao_inicio", "secao": "Titulares"}, dict(row, evento="linha_inicio"),
+                 pause("grelha_inserir", 1200, 1200.5)] + cell
+              + [pause("grelha_gravar", 1800, 1800.5),
+                 dict(row, evento="linha_gravada", resultado="ok", erro=None, duracao_ms=3300.0),
+                 {"evento": "secao_fim", "secao": "Titulares", "resultado": "ok", "erro": None,
+                  "duracao_ms": 3305.0}])
+    return [e for e in events if isinstance(e, dict)]
+
+
+def test_the_profile_adds_up_kinds_pauses_and_grid_buttons(tmp_path):
+    from ziveviver.executor import profile
+
+    prof = profile.Profile()
+    for event in event_stream():
+        prof(event)
+    d = prof.as_dict(wall_ms=7600.0)
+    assert d["tipos"] == [
+        {"tipo": "text", "n": 2, "operacoes_ms": 300.0, "pausas_ms": 0.0, "total_ms": 300.0},
+        {"tipo": "popuplovid", "n": 1, "operacoes_ms": 1749.0, "pausas_ms": 2251.0, "total_ms": 4000.0},
+        {"tipo": profile.BUTTONS, "n": 1, "operacoes_ms": 199.0, "pausas_ms": 3001.0, "total_ms": 3200.0},
+        {"tipo": profile.REST, "n": None, "operacoes_ms": 15.0, "pausas_ms": 0.0, "total_ms": 15.0},
+    ]
+    assert d["pausas"] == [
+        {"ponto": "lov_aberto", "n": 1, "planeado_ms": 1800, "gasto_ms": 1801.0},
+        {"ponto": "espera_estavel", "n": 1, "planeado_ms": 300, "gasto_ms": 450.0},
+        {"ponto": "grelha_inserir", "n": 1, "planeado_ms": 1200, "gasto_ms": 1200.5},
+        {"ponto": "grelha_gravar", "n": 1, "planeado_ms": 1800, "gasto_ms": 1800.5},
+    ]
+    assert (d["total_ms"], d["parede_ms"]) == (7515.0, 7600.0)
+    # the kinds' totals are the sections' time: nothing counted twice, nothing lost
+    assert sum(k["total_ms"] for k in d["tipos"]) == d["total_ms"]
+    lines = profile.table(prof, 7600.0).splitlines()
+    assert lines[0] == "Perfil do preenchimento:"
+    assert lines[3].split() == ["popuplovid", "1", "1.75", "s", "2.25", "s", "4.00", "s"]
+    assert lines[-1] == "  total: 7.51 s contados nos eventos, 7.60 s de relógio (98.9 %)"
+    path = tmp_path / "sub" / "perfil.json"
+    profile.write(prof, 7600.0, path)
+    assert json.loads(path.read_text(encoding="utf-8")) == d
+
+
+@pytest.mark.parametrize("value, ok", [(True, True), ("p.json", True), ("P.JSON", True), ("p.csv", False),
+                                       ("p", False)])
+def test_a_profile_file_must_be_json(value, ok):
+    from ziveviver.executor import cli, profile
+
+    if ok:
+        profile.check_path(value)
+    else:
+        with pytest.raises(cli.InputError, match="--perfil: use um ficheiro .json"):
+            profile.check_path(value)
