@@ -16,8 +16,8 @@ import pathlib
 from . import browser as _browser
 from . import receipt
 from .cli import InputError, command_parser, fail
+from .fill import add_options as add_fill_options
 from .fill import guarded_fill, say_held, say_profile, say_receipt
-from .profile import add_option as add_profile_option
 from .profile import check_path as check_profile_path
 
 DEMO = pathlib.Path(__file__).resolve().parents[1] / "demo"
@@ -68,7 +68,7 @@ def add_parser(subparsers):
     d.add_argument("--saida", default="demo-out", metavar="PASTA", help="pasta da captura de ecrã (demo-out)")
     d.add_argument("--navegador", metavar="CAMINHO", help="executável do Chromium")
     d.add_argument("--recibo", metavar="FICHEIRO", help="grava o recibo do preenchimento (.json ou .csv)")
-    add_profile_option(d)
+    add_fill_options(d)
 
     def run(args):
         try:

@@ -9,8 +9,8 @@ from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, RunError, brow
                   command_parser, exc_text, fail, reconfigure_output, report, require, say, secs,
                   warn)
 from .inputs import load_inputs, load_storage_state
+from .fill import add_options as add_fill_options
 from .fill import guarded_fill, say_held, say_profile, say_receipt
-from .profile import add_option as add_profile_option
 from .profile import check_path as check_profile_path
 from .progress import Plan
 from .receipt import receipt_format
@@ -213,10 +213,9 @@ def add_parser(subparsers):
                    help="quanto tempo o navegador fica aberto depois do aviso (600)")
     p.add_argument("--recibo", metavar="FICHEIRO",
                    help="grava o recibo do que ficou na página (.json ou .csv)")
-    add_profile_option(p)
+    add_fill_options(p)
     p.add_argument("--sem-guarda", action="store_true",
                    help="não retém as submissões da página durante o preenchimento")
     p.add_argument("--debug", action="store_true", help="escreve o registo de depuração (Logs/)")
-    # The pacing of the pauses (--ritmo) goes here, beside the options above.
     p.set_defaults(executar=run)
     return p

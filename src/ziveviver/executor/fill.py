@@ -15,6 +15,13 @@ class Filled:
         self.outcome, self.held, self.profile = outcome, held, profile
 
 
+def add_options(p):
+    """The options every command that fills shares (preencher, demo): --perfil. The pacing
+    option (--ritmo, ``ziveviver.ritmo``) belongs here too, and its context around the fill in
+    guarded_fill() below."""
+    _profile.add_option(p)
+
+
 async def guarded_fill(page, mapping, data, *, guard=True, debug=False, perfil=None, view=None,
                        controller_out=None):
     """Fills the form (progress on `view`, the live bar or plain lines by default) with the
