@@ -11,6 +11,8 @@ fCtApexWaitStable; ``grid`` one holders row of one text cell (the add and save p
 holder rows of 3 cells), where the fill events are emitted (nobody observing them). The
 pauses cost nothing on the fake page, so the figure is the bridge's and the C++'s own cost,
 pause points included, under the pacing in force (literal unless --ritmo says otherwise).
+With --observar every fill runs inside ``eventos.observar()`` with an observer that does
+nothing: the cost of delivering the events.
 
 As in bench_bridge_instructions.py, the figure is (count with n fills - count with n/10 fills) /
 (0.9 n) for the same script, so start-up cancels out. Needs valgrind.
@@ -46,7 +48,15 @@ def pacing(name):
     return ritmo.definir(name)
 
 
-def child(kind, n, ritmo_name):
+def observing(on):
+    if not on:
+        return contextlib.nullcontext()
+    from ziveviver import eventos
+
+    return eventos.observar(lambda event: None)
+
+
+def child(kind, n, ritmo_name, observe):
     sys.path.insert(0, str(TESTS))
     from fakepage import FakePage
     from ziveviver import vexocontrole as vc
@@ -69,15 +79,15 @@ def child(kind, n, ritmo_name):
     }[kind]
 
     async def fills():
-        with pacing(ritmo_name):
+        with pacing(ritmo_name), observing(observe):
             for i in range(n):
                 await one(i)
 
     asyncio.run(fills())
 
 
-def instructions(kind, n, ritmo_name):
-    extra = ["--ritmo", ritmo_name] if ritmo_name else []
+def instructions(kind, n, ritmo_name, observe):
+    extra = (["--ritmo", ritmo_name] if ritmo_name else []) + (["--observar"] if observe else [])
     out = subprocess.run(
         ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable, __file__,
          "--child", kind, str(n), *extra], capture_output=True, text=True, check=True)
@@ -87,18 +97,21 @@ def instructions(kind, n, ritmo_name):
 def main():
     if sys.argv[1:2] == ["--child"]:
         ritmo_name = sys.argv[5] if sys.argv[4:5] == ["--ritmo"] else None
-        child(sys.argv[2], int(sys.argv[3]), ritmo_name)
+        child(sys.argv[2], int(sys.argv[3]), ritmo_name, "--observar" in sys.argv)
         return
     ap = argparse.ArgumentParser()
     ap.add_argument("--kind", choices=[*N, "all"], default="text")
     ap.add_argument("--ritmo", default=None, help="pacing to fill under (default: none set)")
+    ap.add_argument("--observar", action="store_true", help="fill with an observer of the events")
     args = ap.parse_args()
     from ziveviver import vexocontrole
 
     for kind in (list(N) if args.kind == "all" else [args.kind]):
         n = N[kind]
-        per = (instructions(kind, n, args.ritmo) - instructions(kind, n // 10, args.ritmo)) / (n - n // 10)
-        print(f"Python {sys.version.split()[0]}, {pathlib.Path(vexocontrole.__file__).name}, {kind}: "
+        per = (instructions(kind, n, args.ritmo, args.observar)
+               - instructions(kind, n // 10, args.ritmo, args.observar)) / (n - n // 10)
+        observed = ", observed" if args.observar else ""
+        print(f"Python {sys.version.split()[0]}, {pathlib.Path(vexocontrole.__file__).name}, {kind}{observed}: "
               f"{per:.0f} instructions per fill (callgrind)", flush=True)
 
 
