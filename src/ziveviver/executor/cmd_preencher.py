@@ -8,9 +8,9 @@ from . import browser as _browser
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, RunError, browser_options,
                   command_parser, exc_text, fail, reconfigure_output, report, require, say, secs,
                   warn)
-from .inputs import load_inputs, load_storage_state
 from .fill import add_options as add_fill_options
 from .fill import guarded_fill, say_held, say_profile, say_receipt
+from .inputs import load_inputs, load_storage_state
 from .profile import check_path as check_profile_path
 from .progress import Plan
 from .receipt import receipt_format
