@@ -54,8 +54,6 @@ _observador: contextvars.ContextVar[_Observador | None] = contextvars.ContextVar
 @contextlib.contextmanager
 def observar(callback: Callable[[Evento], object]) -> Iterator[None]:
     """Delivers the events of the fills run inside the block to ``callback``."""
-    if not callable(callback):
-        raise TypeError(f"observar() precisa de uma função, não {type(callback).__name__}")
     token = _observador.set(_Observador(callback))
     try:
         yield

@@ -1,11 +1,10 @@
 """Fill events (ziveviver.eventos) on the recording page: what a whole-form fill tells its
 observer and in which order, how a field, a row or a section that fails ends, an observer that
-raises, and that the observer belongs to the context: two fills at once in one process each
+stops the program, and that the observer belongs to the context: two fills at once in one process each
 see only their own events, and nothing is delivered outside the block. The field fills are
 recorders; the dispatcher, the whole-form fill and the grids are the real ones."""
 import asyncio
 import copy
-import warnings
 
 import pytest
 
@@ -144,29 +143,6 @@ def test_a_grid_cell_of_a_kind_the_grids_do_not_fill_is_ignored(vc, fills, page,
     assert "#U" not in [sel for sel, _ in page.calls("fill")]
 
 
-def test_an_observer_that_raises_is_warned_about_once_and_detached(vc, fills, run):
-    calls = []
-
-    def broken(event):
-        calls.append(event["evento"])
-        raise KeyError("sem chave")
-
-    async def go(page):
-        with eventos.observar(broken):
-            await vc.VexoControleApex(page, False).fCtPreencTodoForm(copy.deepcopy(MAPPING), copy.deepcopy(DATA))
-
-    plain, observed = FakePage(), FakePage()
-    run(vc.VexoControleApex(plain, False).fCtPreencTodoForm(copy.deepcopy(MAPPING), copy.deepcopy(DATA)))
-    with warnings.catch_warnings(record=True) as caught:
-        warnings.simplefilter("always")
-        run(go(observed))
-    assert calls == ["secao_inicio"]
-    assert [(w.category, str(w.message)) for w in caught] == [
-        (eventos.ObservadorFalhou, "o observador de eventos falhou (KeyError: 'sem chave') e foi "
-                                   "desligado; o preenchimento continua")]
-    assert observed.ops == plain.ops
-
-
 def test_an_observer_that_stops_the_program_is_not_swallowed(vc, fills, page, run):
     class Stop(BaseException):
         pass
@@ -241,12 +217,6 @@ def test_events_reach_tasks_started_in_the_block_and_stop_at_its_end(vc, fills, 
 
     assert run(go()) == 0
     assert len(inner) == 36 and outer == []
-
-
-def test_observar_wants_a_function():
-    with pytest.raises(TypeError, match="observar"):
-        with eventos.observar(None):
-            pass
 
 
 def test_every_pause_of_a_popup_lov_fill_is_told_planned_against_spent(vc, page, run):

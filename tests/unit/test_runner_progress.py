@@ -130,10 +130,19 @@ def test_observing_leaves_the_whole_form_fill_unchanged(vc, fills, recorder, run
         assert controllers[0].page is watched_page
         assert not vars(controllers[0]).keys() - {"page"}
     else:
-        with pytest.warns(eventos.ObservadorFalhou, match="ValueError: observador avariado") as warned:
-            with eventos.observar(broken_observer):
+        calls = []
+
+        def broken(event):
+            calls.append(event)
+            broken_observer(event)
+
+        with pytest.warns(eventos.ObservadorFalhou) as warned:
+            with eventos.observar(broken):
                 assert run(plain_fill(watched_page, watched_map, watched_data)) is plain_end
-        assert len(warned) == 1
+        assert [str(w.message) for w in warned] == [
+            "o observador de eventos falhou (ValueError: observador avariado) e foi desligado; o "
+            "preenchimento continua"]
+        assert len(calls) == 1  # detached after the first event
 
     assert watched_page.ops == plain_page.ops
     assert comparable(recorder.lines) == comparable(plain_log)
