@@ -92,6 +92,21 @@ class FakePage:
         return self._do("select_option", selector, kw)
 
 
+class FakeHandle:
+    """What wait_for_function hands back: json_value() gives `value`; both of its operations
+    are recorded on the page as ("handle.<op>", None, {})."""
+
+    def __init__(self, page, value):
+        self.page, self.value = page, value
+
+    async def json_value(self):
+        await self.page._do("handle.json_value", None, {})
+        return self.value
+
+    def dispose(self):
+        return self.page._do("handle.dispose", None, {})
+
+
 class _Keyboard:
     def __init__(self, page):
         self.page = page

@@ -1,5 +1,6 @@
 // Module vexocontrole: its globals in their order, the function table and the controller class.
 #include "bodies.hpp"
+#include "pacing.hpp"
 
 #include <iterator>
 
@@ -85,6 +86,7 @@ int exec_module(PyObject* module) {
     Ref sibling = check(PyImport_ImportModuleLevel("vexofuncoes", d, nullptr, fromlist.get(), 1));
     Ref cls = check(PyObject_GetAttrString(sibling.get(), "VexoFuncoes"));
     check(PyDict_SetItemString(d, "VexoFuncoes", cls.get()));
+    init_pacing(d);
     check(PyDict_SetItemString(d, "gDebugDev", Py_False));
     check(PyDict_SetItemString(d, "objfLog", Py_None));
     if (!add_functions(d, kFunctions, std::size(kFunctions), modname.get(), nullptr)) throw_current();

@@ -27,11 +27,10 @@ constexpr PauseEntry kPauses[] = {
     {PausePoint::GridAdd, "grelha_inserir", 1200, "grelha_inserir",
      "the row editor's first mapped cell attached and shown", 15000, 0},
     {PausePoint::GridSave, "grelha_gravar", 1800, "grelha_gravar",
-     "no processing indicator, the add button enabled again, no request in flight, for the "
-     "quiet window",
-     30000, 100},
+     "the save finished: no processing indicator, the add button enabled again, no request in "
+     "flight",
+     30000, 0},
 };
-
 
 // The dialog open now; a hidden dialog kept from an earlier popup does not match.
 constexpr const char kOpenDialog[] = ".a-PopupLOV-dialog:visible, .ui-dialog:visible";
@@ -87,21 +86,151 @@ Task<Ref> literal_pause(const PauseEntry& e, const PauseSite& s) {
   co_return none();
 }
 
+// The pacing's context variable (ziveviver.ritmo._ritmo), held for the life of the process.
+PyObject* g_pacing_var = nullptr;
+
+// Under the adaptive pacing, what the literal pacing would still do once the condition's
+// wait has ended without the page being ready. The idle wait's own wait for no processing
+// indicator is already made (the condition covers it, within the same limit): its pause is
+// what is left.
+Task<Ref> literal_fallback(const PauseEntry& e, const PauseSite& s) {
+  if (e.point == PausePoint::IdleWait) {
+    co_await pg::wait_for_timeout(s.page, literal_ms(e));
+    co_return none();
+  }
+  co_return co_await literal_pause(e, s);
+}
+
+PyObject* or_none(PyObject* o) { return o ? o : Py_None; }
+
+// The condition script's argument: {ponto, marca, item, valor, seletor, quieto}.
+Ref condition_argument(const PauseEntry& e, const PauseSite& s) {
+  static unsigned long long marks = 0;
+  Ref arg = check(PyDict_New());
+  Ref ponto = text(e.check);
+  Ref marca = check(PyLong_FromUnsignedLongLong(++marks));
+  Ref quieto = integer(e.quiet_ms);
+  check(PyDict_SetItemString(arg.get(), "ponto", ponto.get()));
+  check(PyDict_SetItemString(arg.get(), "marca", marca.get()));
+  check(PyDict_SetItemString(arg.get(), "item", or_none(s.item)));
+  check(PyDict_SetItemString(arg.get(), "valor", or_none(s.value)));
+  check(PyDict_SetItemString(arg.get(), "seletor", or_none(s.selector)));
+  check(PyDict_SetItemString(arg.get(), "quieto", quieto.get()));
+  return arg;
+}
+
+// Polls the point's condition in the page every 100 ms, for at most `timeout` ms; the
+// verdict the script gave ("pronto", "sem_sinal", "valor_diferente").
+Task<Ref> wait_for_condition(const PauseEntry& e, PauseSite s, Ref timeout) {
+  Ref arg = condition_argument(e, s);
+  Ref handle = co_await pg::wait_for_function(s.page, ZV_SCRIPT(ritmo), arg.get(), ZV_INT(100),
+                                              timeout.get());
+  Ref verdict = co_await call_method(handle.get(), N->json_value.get());
+  co_await call_method(handle.get(), N->dispose.get());
+  co_return verdict;
+}
+
+bool is_verdict(PyObject* v, const char* what) {
+  return v && PyUnicode_Check(v) && PyUnicode_CompareWithASCIIString(v, what) == 0;
+}
+
+bool is_timeout(PyObject* exc) {
+  Ref type_name = check(PyType_GetName(Py_TYPE(exc)));
+  return PyUnicode_CompareWithASCIIString(type_name.get(), "TimeoutError") == 0;
+}
+
 }  // namespace
 
 const PauseEntry& pause_entry(PausePoint p) { return kPauses[static_cast<int>(p)]; }
 
-bool pacing_adaptive() { return false; }
+bool pacing_adaptive() {
+  if (!g_pacing_var) return false;
+#ifndef Py_LIMITED_API
+  PyObject* v = nullptr;
+  if (PyContextVar_Get(g_pacing_var, nullptr, &v) < 0) throw_current();
+  Ref value = Ref::steal(v);
+#else
+  Ref value = call_method(g_pacing_var, N->get.get());
+#endif
+  return is_verdict(value.get(), "adaptativo");
+}
+
+void log_fallback(const char* owner, const char* point, const Ref& why) {
+  log_info(message(owner, " -> Ritmo adaptativo: ", point, " ", why, "; segue o ritmo literal"));
+}
+
+namespace {
+
+// The adaptive pause of `point`: its condition, within its bound, or the literal pause.
+Task<Ref> adaptive_pause(PausePoint point, const PauseEntry& e, PauseSite site) {
+  // The popup is closed at once: Escape (APEX focuses the dialog's search field), and the
+  // condition clicks the dialog's own close button while it is still open.
+  if (point == PausePoint::LovClose) co_await pg::press(site.page, N->escape.get());
+
+  Ref timeout = e.bound_ms ? integer(e.bound_ms) : Ref::borrow(or_none(site.limit));
+  Ref verdict;
+  Held failure;
+  try {
+    verdict = co_await wait_for_condition(e, site, timeout);
+  } catch (PyError& err) {
+    failure.set(err.take());
+  }
+  if (is_verdict(verdict.get(), "pronto")) co_return none();
+  if (is_verdict(verdict.get(), "valor_diferente"))
+    raise_new(PyExc_Exception, message(site.owner, " -> Ritmo adaptativo: o item ", or_none(site.item),
+                                       " não ficou com o valor ", repr_of(or_none(site.value))));
+  if (debug_on()) {
+    Ref why;
+    if (!failure)
+      why = text("sem sinal da página");
+    else if (is_timeout(failure.get()))
+      why = message("sem resposta em ", timeout, " ms");
+    else
+      why = message("falhou: ", failure.get());
+    log_fallback(site.owner, e.name, why);
+  }
+  co_return co_await literal_fallback(e, site);
+}
+
+}  // namespace
 
 Task<Ref> pause_at(PausePoint point, PauseSite site) {
   const PauseEntry& e = pause_entry(point);
-  // An observer (ziveviver.eventos) is told of each pause: planned against spent.
+  // An observer (ziveviver.eventos) is told of each pause: planned against spent, and the pacing.
   double started = ev::pause_started();
-  co_await literal_pause(e, site);
-  ev::pause_ended(started, e.name, e.literal_ms, pacing_adaptive() ? "adaptativo" : "literal");
+  bool adaptive = pacing_adaptive();
+  if (adaptive)
+    co_await adaptive_pause(point, e, site);
+  else
+    co_await literal_pause(e, site);
+  ev::pause_ended(started, e.name, e.literal_ms, adaptive ? "adaptativo" : "literal");
   co_return none();
 }
 
-void init_pacing(PyObject*) {}
+Ref load_more_pacing() {
+  if (!pacing_adaptive()) return Ref();
+  static PyObject* made = [] {
+    const PauseEntry& e = pause_entry(PausePoint::LoadMore);
+    Ref d = check(PyDict_New());
+    check(PyDict_SetItemString(d.get(), "limiteMs", integer(e.bound_ms).get()));
+    check(PyDict_SetItemString(d.get(), "intervaloMs", integer(100).get()));
+    return d.release();
+  }();
+  return Ref::borrow(made);
+}
+
+void note_load_more_fallbacks(PyObject* result, const char* owner) {
+  if (!PyDict_Check(result)) return;
+  Ref ran_out = call_method(result, N->pop.get(), ZV_STR("esgotadas"), Py_None);
+  if (ran_out.get() == Py_None || !debug_on()) return;
+  const PauseEntry& e = pause_entry(PausePoint::LoadMore);
+  log_fallback(owner, e.name, message("sem resposta em ", integer(e.bound_ms), " ms (", ran_out, "x)"));
+}
+
+void init_pacing(PyObject* module_dict) {
+  Ref fromlist = check(Py_BuildValue("(s)", "_ritmo"));
+  Ref ritmo = check(PyImport_ImportModuleLevel("ritmo", module_dict, nullptr, fromlist.get(), 1));
+  g_pacing_var = check(PyObject_GetAttrString(ritmo.get(), "_ritmo")).release();
+}
 
 }  // namespace zv::vc

@@ -45,8 +45,22 @@ struct PauseSite {
 // True when the pacing in force in the current context is the adaptive one.
 bool pacing_adaptive();
 
-// Makes the pause of `point` at `site`.
+// Makes the pause of `point` at `site`. Under the adaptive pacing a popup closed without
+// the item holding its value raises (the attempt failed); a condition that is not met in
+// time, or that the page gives no signal for, ends in the literal pause, said in one log
+// line while debug is on.
 Task<Ref> pause_at(PausePoint point, PauseSite site);
+
+// The fallback's log line: "<owner> -> Ritmo adaptativo: <point> <why>; segue o ritmo literal".
+void log_fallback(const char* owner, const char* point, const Ref& why);
+
+// The row search's load-more pacing: null under the literal pacing (the search pauses
+// 500 ms after each click); under the adaptive one {limiteMs, intervaloMs}, the bound and
+// the polling interval of its wait for the clicked page's rows.
+Ref load_more_pacing();
+// Takes the search result's count of load-more waits that ran out ("esgotadas") out of the
+// result, and says so in the fallback's log line while debug is on.
+void note_load_more_fallbacks(PyObject* result, const char* owner);
 
 // Looks up the pacing's context variable (ziveviver.ritmo) once, at module start-up.
 void init_pacing(PyObject* module_dict);

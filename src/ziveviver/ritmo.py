@@ -19,7 +19,6 @@ from __future__ import annotations
 
 import contextlib
 import contextvars
-from collections.abc import Iterator
 
 LITERAL = "literal"
 ADAPTATIVO = "adaptativo"
@@ -41,21 +40,27 @@ def validar(nome: object) -> str:
     raise ValueError(f"ritmo desconhecido: {nome!r} (aceites: {aceites})")
 
 
-@contextlib.contextmanager
-def definir(nome: str) -> Iterator[str]:
-    """Sets the pacing named `nome` for the block (and the tasks created inside it)."""
-    token = _ritmo.set(validar(nome))
-    try:
-        yield nome
-    finally:
-        _ritmo.reset(token)
+class definir(contextlib.AbstractContextManager[str]):
+    """Sets the pacing named `nome` for a ``with`` block and the tasks created inside it. The
+    name is checked here, before the block: ValueError naming the accepted ones."""
+
+    def __init__(self, nome: str) -> None:
+        self.nome = validar(nome)
+        self._tokens: list[contextvars.Token[str]] = []
+
+    def __enter__(self) -> str:
+        self._tokens.append(_ritmo.set(self.nome))
+        return self.nome
+
+    def __exit__(self, *exc: object) -> None:
+        _ritmo.reset(self._tokens.pop())
 
 
-def literal() -> contextlib.AbstractContextManager[str]:
+def literal() -> definir:
     """The specified fixed pauses, for the block."""
     return definir(LITERAL)
 
 
-def adaptativo() -> contextlib.AbstractContextManager[str]:
+def adaptativo() -> definir:
     """Bounded waits on the page's readiness instead of the fixed pauses, for the block."""
     return definir(ADAPTATIVO)

@@ -88,3 +88,14 @@ def quiet():
     vc.gDebugDev = False
     yield
     vc.gDebugDev, vc.objfLog = saved
+
+
+@pytest.fixture(params=["literal", "adaptativo"])
+def ritmo(request):
+    """The pacing the test's fills run under (ziveviver.ritmo): a test or module that uses this
+    fixture runs under both. The fills are started inside the pacing's block, so the tasks
+    `run` makes copy it."""
+    from ziveviver import ritmo as pacing
+
+    with pacing.definir(request.param):
+        yield request.param

@@ -180,15 +180,15 @@ class Faulty:
         def call(*args, **kw):
             result = attr(*args, **kw)
             if inspect.isawaitable(result):
-                return self._op(name, args, result)
+                return self._op(name, args, kw, result)
             return self._wrap(result)
 
         return call
 
-    async def _op(self, name, args, awaitable):
+    async def _op(self, name, args, kw, awaitable):
         s = self._s
         s["ops"].append((name, args))
-        if s["fired"] or not s["when"](name, args):
+        if s["fired"] or not s["when"](name, args, kw):
             return await awaitable
         s["fired"] = True
         if s["during"] is None:
@@ -203,15 +203,31 @@ class Faulty:
 
 def at(op, sel=None):
     """The first operation named `op` (and, if given, whose first argument is `sel`)."""
-    return lambda name, args: name == op and (sel is None or (args and args[0] == sel))
+    return lambda name, args, kw=None: name == op and (sel is None or (args and args[0] == sel))
 
 
 def at_script(fragment):
     """The first evaluate whose script holds `fragment`."""
-    return lambda name, args: name == "evaluate" and fragment in args[0]
+    return lambda name, args, kw=None: name == "evaluate" and fragment in args[0]
+
+
+def at_condition(ponto):
+    """The first wait of the adaptive pacing for the condition named `ponto`."""
+    return lambda name, args, kw=None: (name == "wait_for_function"
+                                        and ((kw or {}).get("arg") or {}).get("ponto") == ponto)
 
 
 # --------------------------------------------------------------- the page closed mid-fill
+
+# Keeps popups open (Escape and their close buttons do nothing): the adaptive pacing's close
+# wait then lasts until its bound, long enough for a fault to come during it.
+HOLD_OPEN = """() => {
+  const stop = (e) => e.stopImmediatePropagation();
+  document.addEventListener('keydown', (e) => { if (e.key === 'Escape') stop(e); }, true);
+  document.addEventListener('click', (e) => {
+    if (e.target.closest && e.target.closest('.ui-dialog-titlebar-close')) stop(e);
+  }, true);
+}"""
 
 # (id, fill on the faulty page, where the page closes, "during" delay or None,
 #  what the call does, the line that must be logged (level, prefix) or None)
@@ -244,7 +260,8 @@ CLOSE_CASES = [
     ("LOV by id, during the search over pages", lambda p: vc.fCtApexPreencPopupLovId(p, PROF, "145"),
      at_script("MAX_SCANS"), 0.3, "raised", ("warning", "fCtRetry -> [RETRY 3/3] erro: ")),
     ("LOV by id, during the wait for the popup to close", lambda p: vc.fCtApexPreencPopupLovId(p, PROF, "105"),
-     at("wait_for_selector"), 0.3, "raised", ("warning", "fCtRetry -> [RETRY 3/3] erro: ")),
+     {"literal": at("wait_for_selector"), "adaptativo": at_condition("lov_fechado")}, 0.3, "raised",
+     ("warning", "fCtRetry -> [RETRY 3/3] erro: ")),
     ("idle wait, during the wait for idle", lambda p: vc.fCtApexWaitStable(p, 8000),
      at("wait_for_function"), 0.3, "raised", None),
     ("in-page notice, while it waits for the user", lambda p: vc.fCtPopUpHtml(p, "Pronto"),
@@ -255,7 +272,11 @@ CLOSE_CASES = [
 
 @pytest.mark.parametrize("fill, when, during, ends, line", [c[1:] for c in CLOSE_CASES],
                          ids=[c[0] for c in CLOSE_CASES])
-def test_page_closed_mid_fill(page, run, log, fill, when, during, ends, line):
+def test_page_closed_mid_fill(page, run, log, ritmo, fill, when, during, ends, line):
+    if isinstance(when, dict):  # the pacings wait on different operations there
+        when = when[ritmo]
+        if ritmo == "adaptativo":
+            run(page.evaluate(HOLD_OPEN))
     if when("wait_for_function", ()):
         run(page.evaluate("__zv.busy(20000)"))  # a page that stays busy while it waits
     faulty = Faulty(page, when, page.close, during)
@@ -419,12 +440,19 @@ def short_form():
     return mapping, data
 
 
-def test_whole_form_cancelled_by_wait_for_at_random_moments(open_form, run, loop, log):
+# The random moments of the cancellation test, in seconds, fall within a short form's fill:
+# under the literal pacing its pauses make it last about thirteen seconds; under the adaptive
+# one the page plays a slow server, whose popup page and grid save alone take six seconds.
+CANCEL_SPAN = {"literal": (13.0, ""), "adaptativo": (6.0, "latencia=3000")}
+
+
+def test_whole_form_cancelled_by_wait_for_at_random_moments(open_form, run, loop, log, ritmo):
     seed = int(os.environ.get("ZV_FAULT_SEED") or random.randrange(1 << 32))
     rng = random.Random(seed)
-    moments = sorted(rng.uniform(0.05, 13.0) for _ in range(4))
-    why = f"seed {seed}, moments {[round(m, 2) for m in moments]}"
-    pages = [open_form() for _ in moments]
+    span, query = CANCEL_SPAN[ritmo]
+    moments = sorted(rng.uniform(0.05, span) for _ in range(4))
+    why = f"{ritmo}, seed {seed}, moments {[round(m, 2) for m in moments]}"
+    pages = [open_form(query) for _ in moments]
     handled = []
     saved_handler = loop.get_exception_handler()
     loop.set_exception_handler(lambda lp, context: handled.append(context))

@@ -32,7 +32,7 @@ POPUP_STATE = """(item) => ({
   open: Array.from(document.querySelectorAll('.ui-dialog-popuplov'))
     .filter((d) => d.style.display !== 'none').map((d) => d.getAttribute('aria-describedby')),
   overlays: document.querySelectorAll('.ui-widget-overlay').length,
-  rows: item ? document.querySelectorAll(`#PopupLov_1_${item}_dlg .a-IconList-item`).length : null,
+  rows: item ? document.querySelectorAll(`#PopupLov_1_${item}_dlg :is(.a-IconList-item, tr.a-GV-row[data-id])`).length : null,
   lovClicks: (window.__lovClicks || {})[item + '_lov_btn'] || 0,
   calls: __zv.calls.filter((c) => c.item === item || c.missing).map((c) => [c.item, c.args[0], c.args[1], !!c.missing]),
   value: item ? __zv.value(item) : null,
@@ -74,22 +74,28 @@ def debug_log(form):
 
 # ------------------------------------------------------------------ fill by id
 
-@pytest.mark.parametrize("value, item_id, shown, rows, load_more", [
-    (105, "105", "Advogado", 20, 0),           # page 1
-    ("145", "145", "Militar", 60, 2),          # page 3
-    (" 160 ", "160", "Autônomo", 60, 2),       # last row of the last page
+@pytest.mark.usefixtures("ritmo")
+@pytest.mark.parametrize("item, value, item_id, shown, rows, load_more", [
+    ("P1_PROFISSAO", 105, "105", "Advogado", 20, 0),           # page 1
+    ("P1_PROFISSAO", "145", "145", "Militar", 60, 2),          # page 3
+    ("P1_PROFISSAO", " 160 ", "160", "Autônomo", 60, 2),       # last row of the last page
+    # grid display (two columns): the text is the display column's, never the whole row's
+    ("P1_AGENCIA", "305", "305", "Belo Horizonte Oeste", 20, 0),
+    ("P1_AGENCIA", 341, "341", "Porto Centro", 60, 2),
+    ("P1_AGENCIA", "360", "360", "São Paulo Oeste", 60, 2),
 ])
-def test_row_found_on_its_page_and_popup_closed(form, run, quiet, value, item_id, shown, rows, load_more):
+def test_row_found_on_its_page_and_popup_closed(form, run, quiet, item, value, item_id, shown, rows, load_more):
     run(form.evaluate(INSTRUMENT))
-    assert run(vc.fCtApexPreencPopupLovId(form, PROF, value)) is None
-    st = state(run, form, "P1_PROFISSAO")
+    assert run(vc.fCtApexPreencPopupLovId(form, "#" + item, value)) is None
+    st = state(run, form, item)
     assert (st["value"], st["display"]) == (item_id, shown)
-    assert st["calls"] == [["P1_PROFISSAO", item_id, shown, False]]
+    assert st["calls"] == [[item, item_id, shown, False]]
     assert st["rows"] == rows and run(form.evaluate("window.__loadMore")) == load_more
     assert st["lovClicks"] == 1
     assert st["open"] == [] and st["overlays"] == 0
 
 
+@pytest.mark.usefixtures("ritmo")
 def test_popup_closed_even_when_focus_left_it(form, run, quiet):
     # a change handler that moves focus out of the dialog: Escape then reaches nothing
     run(form.evaluate("""() => document.getElementById('P1_PROFISSAO')
@@ -99,6 +105,7 @@ def test_popup_closed_even_when_focus_left_it(form, run, quiet):
     assert st["value"] == "105" and st["open"] == [] and st["overlays"] == 0
 
 
+@pytest.mark.usefixtures("ritmo")
 def test_absent_row_three_attempts_then_not_found(form, run, debug_log):
     run(form.evaluate(INSTRUMENT))
     with pytest.raises(Exception) as info:
@@ -117,6 +124,7 @@ def test_absent_row_three_attempts_then_not_found(form, run, debug_log):
         f"fCtRetry -> [RETRY {k}/3] erro: {NOT_FOUND_999}" for k in (1, 2, 3)]
 
 
+@pytest.mark.usefixtures("ritmo")
 def test_two_popup_lovs_in_a_row_each_closed_nothing_blocks(form, run, quiet):
     run(form.evaluate(INSTRUMENT))
     run(vc.fCtApexPreencPopupLovId(form, PROF, "105"))
@@ -132,6 +140,7 @@ def test_two_popup_lovs_in_a_row_each_closed_nothing_blocks(form, run, quiet):
     assert (state(run, form, "P1_PROFISSAO")["value"], second["lovClicks"]) == ("105", 1)
 
 
+@pytest.mark.usefixtures("ritmo")
 def test_unknown_item_is_not_set_even_when_its_row_is_there(form, run, quiet):
     # A LOV button for an item APEX does not know: it opens the profession popup.
     run(form.evaluate("""() => {
@@ -181,6 +190,7 @@ def assert_page_usable(run, page):
     run(page.click("#P1_NOME", timeout=2000))
 
 
+@pytest.mark.usefixtures("ritmo")
 def test_cancelled_while_the_popup_renders(form, run, quiet):
     run(form.evaluate(INSTRUMENT))
     task = start(run, vc.fCtApexPreencPopupLovId(form, PROF, "145"))
@@ -190,41 +200,70 @@ def test_cancelled_while_the_popup_renders(form, run, quiet):
     assert_page_usable(run, form)
 
 
+# Keeps every popup open while window.__holdOpen is true: Escape and the close buttons do
+# nothing, so a fill's close wait lasts until its limit.
+HOLD_OPEN = """() => {
+  window.__holdOpen = true;
+  const stop = (e) => { if (window.__holdOpen) e.stopImmediatePropagation(); };
+  document.addEventListener('keydown', (e) => { if (e.key === 'Escape') stop(e); }, true);
+  document.addEventListener('click', (e) => {
+    if (e.target.closest && e.target.closest('.ui-dialog-titlebar-close')) stop(e);
+  }, true);
+}"""
+
+
+@pytest.mark.usefixtures("ritmo")
 def test_cancelled_while_waiting_for_the_popup_to_close(form, run, quiet):
     run(form.evaluate(INSTRUMENT))
+    run(form.evaluate(HOLD_OPEN))
     task = start(run, vc.fCtApexPreencPopupLovId(form, PROF, "105"))
     wait_page(run, form, "__zv.calls.some((c) => c.item === 'P1_PROFISSAO')")
     assert_cancelled(run, task)
     st = state(run, form, "P1_PROFISSAO")
-    # the cancellation went straight through the close wait: no Escape was pressed for it
+    # the cancellation went straight through the close wait: the popup is as it was, open
     assert st["open"] == ["PopupLov_1_P1_PROFISSAO_dlg"] and st["lovClicks"] == 1
     assert st["value"] == "105"
+    run(form.evaluate("window.__holdOpen = false"))
     assert_page_usable(run, form)
 
 
 # ------------------------------------------------------------------ fill by description
 
-def open_profession_popup(run, page):
-    run(page.click("#P1_PROFISSAO_lov_btn"))
-    wait_page(run, page, "document.querySelectorAll('#PopupLov_1_P1_PROFISSAO_dlg .a-IconList-item').length === 20")
+def open_popup(run, page, item="P1_PROFISSAO"):
+    run(page.click(f"#{item}_lov_btn"))
+    wait_page(run, page, f"""document.querySelectorAll(
+        '#PopupLov_1_{item}_dlg :is(.a-IconList-item, tr.a-GV-row[data-id])').length === 20""")
 
 
-@pytest.mark.parametrize("value, display, item_id, shown", [
-    ("ENGENHEIRO", None, "101", "Engenheiro"),
-    ("xyz", "mÉdIcO", "103", "Médico"),
-    (105, None, "105", "Advogado"),            # a number given without a display text
-    ("104", None, "104", "Enfermeira"),
+
+@pytest.mark.parametrize("item, value, display, item_id, shown", [
+    ("P1_PROFISSAO", "ENGENHEIRO", None, "101", "Engenheiro"),
+    ("P1_PROFISSAO", "xyz", "mÉdIcO", "103", "Médico"),
+    ("P1_PROFISSAO", 105, None, "105", "Advogado"),            # a number given without a display text
+    ("P1_PROFISSAO", "104", None, "104", "Enfermeira"),
+    # grid display: the display column's text matches, the whole row's would not
+    ("P1_AGENCIA", "curitiba SUL", None, "318", "Curitiba Sul"),
+    ("P1_AGENCIA", "x", "Braga Norte", "307", "Braga Norte"),
+    ("P1_AGENCIA", "312", None, "312", "Coimbra Norte"),
 ])
-def test_desc_matches_text_in_any_letter_case_or_the_id(form, run, quiet, value, display, item_id, shown):
-    open_profession_popup(run, form)
-    run(vc.fCtApexPreencPopupLovDesc(form, PROF, value, display))
-    st = state(run, form, "P1_PROFISSAO")
+def test_desc_matches_text_in_any_letter_case_or_the_id(form, run, quiet, item, value, display, item_id, shown):
+    open_popup(run, form, item)
+    run(vc.fCtApexPreencPopupLovDesc(form, "#" + item, value, display))
+    st = state(run, form, item)
     assert (st["value"], st["display"]) == (item_id, shown)
-    assert st["calls"] == [["P1_PROFISSAO", item_id, shown, False]]
+    assert st["calls"] == [[item, item_id, shown, False]]
+
+
+@pytest.mark.parametrize("value", ["Agência", "Agência Código", "Curitiba Sul1119"])
+def test_desc_never_takes_the_header_row_nor_a_whole_rows_text(form, run, quiet, value):
+    open_popup(run, form, "P1_AGENCIA")
+    with pytest.raises(Exception, match="Item nao encontrado"):
+        run(vc.fCtApexPreencPopupLovDesc(form, "#P1_AGENCIA", value))
+    assert state(run, form, "P1_AGENCIA")["calls"] == []
 
 
 def test_desc_unknown_item_is_an_error_not_a_silent_success(form, run, quiet):
-    open_profession_popup(run, form)
+    open_popup(run, form)
     with pytest.raises(Exception) as info:
         run(vc.fCtApexPreencPopupLovDesc(form, "#P1_NAOEXISTE", "Engenheiro"))
     assert str(info.value) == "fCtApexPreencPopupLovDesc -> apex.item nao encontrado para: P1_NAOEXISTE"

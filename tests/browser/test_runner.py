@@ -412,20 +412,20 @@ def test_the_demo_form_through_the_runner_with_the_debug_log(server, capsys):
                    "--espera", "1", "--debug"])
     out = capsys.readouterr().out.splitlines()
     assert status == 0
-    assert out[2] == ("A preencher 39 campos: 11 do formulário, 5 do representante, 3 linhas de "
+    assert out[2] == ("A preencher 40 campos: 12 do formulário, 5 do representante, 3 linhas de "
                       "Titulares, 2 linhas de Beneficiários.")
-    end = next(i for i, line in enumerate(out) if line.startswith("Preenchimento concluído: 39 campos"))
+    end = next(i for i, line in enumerate(out) if line.startswith("Preenchimento concluído: 40 campos"))
     rows = [line.strip() for line in out[3:end] if "linha" in line]
     assert rows == [
         "Titulares: 3 linhas a preencher",
-        "Titulares: linha 1 de 3...", "[21/39] Titulares: linha 1 de 3 gravada",
-        "Titulares: linha 2 de 3...", "[26/39] Titulares: linha 2 de 3 gravada",
-        "Titulares: linha 3 de 3...", "[31/39] Titulares: linha 3 de 3 gravada",
+        "Titulares: linha 1 de 3...", "[22/40] Titulares: linha 1 de 3 gravada",
+        "Titulares: linha 2 de 3...", "[27/40] Titulares: linha 2 de 3 gravada",
+        "Titulares: linha 3 de 3...", "[32/40] Titulares: linha 3 de 3 gravada",
         "Beneficiários: 2 linhas a preencher",
-        "Beneficiários: linha 1 de 2...", "[35/39] Beneficiários: linha 1 de 2 gravada",
-        "Beneficiários: linha 2 de 2...", "[39/39] Beneficiários: linha 2 de 2 gravada",
+        "Beneficiários: linha 1 de 2...", "[36/40] Beneficiários: linha 1 de 2 gravada",
+        "Beneficiários: linha 2 de 2...", "[40/40] Beneficiários: linha 2 de 2 gravada",
     ]
-    assert "[16/39] Representante: REP_PROFISSAO (popuplovid)" in out
+    assert "[17/40] Representante: REP_PROFISSAO (popuplovid)" in out
     log_lines = [line for line in out if line.startswith("Registo de depuração: ")]
     assert len(log_lines) == 1
     log = pathlib.Path(log_lines[0].split(": ", 1)[1])

@@ -9,6 +9,9 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 from fakepage import RecordingLogger  # noqa: E402
 from ziveviver import vexocontrole as vc  # noqa: E402
 
+# Every test runs under both pacings (the "ritmo" fixture).
+pytestmark = pytest.mark.usefixtures("ritmo")
+
 
 @pytest.fixture
 def log():

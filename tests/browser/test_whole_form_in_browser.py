@@ -14,6 +14,9 @@ from playwright.async_api import TimeoutError as PlaywrightTimeout
 
 from ziveviver import vexocontrole as vc
 
+# Every test runs under both pacings (the "ritmo" fixture).
+pytestmark = pytest.mark.usefixtures("ritmo")
+
 DEMO_DIR = pathlib.Path(__file__).resolve().parents[2] / "src" / "ziveviver" / "demo"
 FORM_URL = (DEMO_DIR / "form.html").as_uri()
 CHROMIUM = os.environ.get("ZV_CHROMIUM", "/usr/bin/chromium")
@@ -134,9 +137,9 @@ def test_row_whose_add_button_never_enables_is_skipped_and_the_next_saved(form, 
 EXITING_SCRIPT = textwrap.dedent("""
     import asyncio, json, sys
     from playwright.async_api import async_playwright
-    from ziveviver import vexocontrole
+    from ziveviver import ritmo, vexocontrole
 
-    async def main(chromium, url, section, records):
+    async def main(chromium, url, section, records, pacing):
         async with async_playwright() as pw:
             browser = await pw.chromium.launch(executable_path=chromium, args=["--no-sandbox", "--disable-gpu"])
             page = await browser.new_page()
@@ -144,7 +147,8 @@ EXITING_SCRIPT = textwrap.dedent("""
             await page.wait_for_function("window.__zv && window.__zv.ready === true")
             ctl = vexocontrole.VexoControleApex(page)
             try:
-                await ctl.fCtPreencTodoForm({"Titulares": section}, {"RepAtivarPreenc": 0, "Titulares": records})
+                with ritmo.definir(pacing):
+                    await ctl.fCtPreencTodoForm({"Titulares": section}, {"RepAtivarPreenc": 0, "Titulares": records})
                 print("fill returned")
             finally:
                 print(json.dumps(await page.evaluate("[window.__zv.state(), window.__zv.saved]")))
@@ -154,10 +158,10 @@ EXITING_SCRIPT = textwrap.dedent("""
 """)
 
 
-def test_failing_cell_ends_the_process_with_exit_status_1(mapa, dados):
+def test_failing_cell_ends_the_process_with_exit_status_1(mapa, dados, ritmo):
     first, second = dados["Titulares"][:2]
     first["TIT_VINCULO"] = "1)"  # no such option: the check box fill gives up and raises
-    arg = json.dumps([CHROMIUM, FORM_URL, mapa["Titulares"], [first, second]])
+    arg = json.dumps([CHROMIUM, FORM_URL, mapa["Titulares"], [first, second], ritmo])
     done = subprocess.run([sys.executable, "-c", EXITING_SCRIPT, arg], capture_output=True, text=True,
                           timeout=120)
     assert done.returncode == 1, done.stderr

@@ -219,16 +219,19 @@ def test_events_reach_tasks_started_in_the_block_and_stop_at_its_end(vc, fills, 
     assert len(inner) == 36 and outer == []
 
 
-def test_every_pause_of_a_popup_lov_fill_is_told_planned_against_spent(vc, page, run):
+@pytest.mark.parametrize("pacing", ["literal", "adaptativo"])
+def test_every_pause_of_a_popup_lov_fill_is_told_planned_against_spent(vc, page, run, pacing):
+    from ziveviver import ritmo
+
     page.on("evaluate", {"success": True, "foundId": "105", "foundDisp": "Advogado"})
     events = []
 
     async def go():
-        with eventos.observar(events.append):
+        with ritmo.definir(pacing), eventos.observar(events.append):
             await vc.fCtApexPreencPopupLovId(page, "#P1_PROFISSAO", "105")
 
     run(go())
     assert [brief(e) for e in events] == [
-        ("pausa", "lov_aberto", 1800, "literal"), ("pausa", "lov_fechado", 5000, "literal"),
-        ("pausa", "espera_estavel", 300, "literal"), ("pausa", "lov_assente", 1000, "literal")]
+        ("pausa", "lov_aberto", 1800, pacing), ("pausa", "lov_fechado", 5000, pacing),
+        ("pausa", "espera_estavel", 300, pacing), ("pausa", "lov_assente", 1000, pacing)]
     assert all(isinstance(e["gasto_ms"], float) and e["gasto_ms"] >= 0 for e in events)

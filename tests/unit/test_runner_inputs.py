@@ -208,6 +208,8 @@ def test_preencher_reports_bad_input_and_opens_no_browser(tmp_path, capsys, no_b
     (["preencher", "--aviso", "popup"],
      "erro: argumento --aviso: valor inválido 'popup' (escolha entre 'modal', 'janela', 'nenhum')"),
     (["preencher", "--espera", "dez"], "erro: argumento --espera: valor inválido 'dez'"),
+    (["demo", "--ritmo", "rapido"],
+     "erro: argumento --ritmo: valor inválido 'rapido' (escolha entre 'literal', 'adaptativo')"),
     (["preencher", "--navegador", "x", "--canal", "chrome"], "erro: argumento --canal: não se combina com --navegador"),
     (["entrar", "--url", "http://127.0.0.1:1/"], "Erro: falta --salvar."),
     (["entrar", "--url", "http://127.0.0.1:1/", "--salvar", "sem/pasta/login.json"],

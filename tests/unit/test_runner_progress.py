@@ -262,3 +262,24 @@ def test_a_profile_file_must_be_json(value, ok):
     else:
         with pytest.raises(cli.InputError, match="--perfil: use um ficheiro .json"):
             profile.check_path(value)
+
+
+def test_the_commands_fill_under_the_pacing_they_are_given(vc, fills, page, run):
+    """guarded_fill (what preencher and demo run) sets --ritmo for the fill only, and its profile
+    counts every grid pause."""
+    from ziveviver import ritmo
+    from ziveviver.executor import fill as filling
+
+    seen = []
+
+    async def text(pPage, pWebSel, value, *rest):
+        seen.append(ritmo.atual())
+
+    vc.fCtPreencText = text
+    filled = run(filling.guarded_fill(page, copy.deepcopy(MAPPING), copy.deepcopy(DATA), guard=False,
+                                      pacing="adaptativo", perfil=True, view=progress.LinesView([].append)))
+    assert filled.outcome.complete and filled.held == []
+    assert seen == ["adaptativo"] * 5 and ritmo.atual() == "literal"  # A, R, T twice, N
+    pauses = filled.profile.as_dict(filled.outcome.wall_ms)["pausas"]
+    assert [(p["ponto"], p["n"], p["planeado_ms"]) for p in pauses] == [
+        ("grelha_inserir", 3, 3600), ("grelha_gravar", 3, 5400)]

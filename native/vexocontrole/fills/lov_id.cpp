@@ -100,8 +100,13 @@ static Task<Ref> lov_id_attempt(Call c) {
   Ref foundId;
   try {
     co_await pause_at(PausePoint::LovOpen, site);
-    Ref result = co_await pg::evaluate(page, ZV_SCRIPT(lov_id),
-                                       pg::list(lWebSel, lDbCampoValue, pLoadMoreSel).get());
+    // The load-more pause is made by the search itself; the adaptive pacing hands it its
+    // condition's bound as a fourth element.
+    Ref loadMorePacing = load_more_pacing();
+    Ref searchArg = loadMorePacing ? pg::list(lWebSel, lDbCampoValue, pLoadMoreSel, loadMorePacing.get())
+                                   : pg::list(lWebSel, lDbCampoValue, pLoadMoreSel);
+    Ref result = co_await pg::evaluate(page, ZV_SCRIPT(lov_id), searchArg.get());
+    if (loadMorePacing) note_load_more_fallbacks(result.get(), site.owner);
     if (debug_on()) log_info(message("fCtApexPreencPopupLovId -> Resultado: ", result));
     Ref skipped = call_method(result.get(), N->get.get(), ZV_STR("skipped"));
     if (truthy(skipped.get())) co_return none();

@@ -149,6 +149,29 @@ void log_listing(const Grid& g, PyObject* pDictColsDePara, PyObject* dbDado, PyO
   }
 }
 
+// What the adaptive pacing watches after a click (pacing.cpp): after the add click the first
+// mapped cell of the row editor, after the save click the add button. None when the mapping
+// does not tell (the pause then falls back to the literal one).
+Ref first_cell_selector(PyObject* pDictColsDePara, PyObject* addKey, PyObject* saveKey) {
+  try {
+    form::Items cells(pDictColsDePara);
+    while (cells.next()) {
+      if (is_button_key(cells.key(), addKey, saveKey)) continue;
+      return str(form::item(cells.value(), ZV_STR("WebSel")).get());
+    }
+  } catch (PyError&) {
+  }
+  return none();
+}
+
+Ref add_button_selector(PyObject* pDictColsDePara, PyObject* addKey) {
+  try {
+    return button_selector(pDictColsDePara, addKey);
+  } catch (PyError&) {
+  }
+  return none();
+}
+
 // The formatted traceback of the exception being handled.
 Ref format_exc() {
   Ref tb = check(PyImport_ImportModule("traceback"));
@@ -173,7 +196,7 @@ Task<Ref> press_button(const Grid& g, PyObject* self, PyObject* columns, PyObjec
   PauseSite site;
   site.page = page.get();
   site.owner = g.owner;
-  site.selector = watched;
+  site.selector = watched == Py_None ? nullptr : watched;
   co_await pause_at(point, site);
   co_return none();
 }
@@ -183,8 +206,10 @@ Task<Ref> press_button(const Grid& g, PyObject* self, PyObject* columns, PyObjec
 Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyObject* dbDado,
                    PyObject* nested, PyObject* addKey, PyObject* saveKey, PyObject* section,
                    PyObject* position) {
+  const bool adaptive = pacing_adaptive();
+  Ref firstCell = adaptive ? first_cell_selector(pDictColsDePara, addKey, saveKey) : none();
   co_await press_button(g, self, pDictColsDePara, addKey, ZV_INT(kAddWaitMs), PausePoint::GridAdd,
-                        nullptr);
+                        firstCell.get());
 
   if (debug_on()) log_listing(g, pDictColsDePara, dbDado, addKey, saveKey);
 
@@ -236,8 +261,9 @@ Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyO
     }
   }
 
+  Ref addButton = adaptive ? add_button_selector(pDictColsDePara, addKey) : none();
   co_await press_button(g, self, pDictColsDePara, saveKey, ZV_INT(kSaveWaitMs), PausePoint::GridSave,
-                        nullptr);
+                        addButton.get());
   co_return none();
 }
 

@@ -1,13 +1,19 @@
-// Sets a popup LOV item from the first list row (.a-IconList-item, anywhere in the document)
-// whose trimmed text equals `disp` or `val` ignoring case, or whose data-id equals `val`.
+// Sets a popup LOV item from the first row (anywhere in the document) whose trimmed text
+// equals `disp` or `val` ignoring case, or whose data-id equals `val`. Rows are list rows
+// (.a-IconList-item) and, in grid display (more than one visible column), the results' rows
+// tr.a-GV-row[data-id], whose text is the row header cell's (the header row has no data-id).
 // Argument: [itemId, val, disp], texts. Needs apex.item; an unknown id gives APEX's
 // placeholder item, whose node is false: that is no item.
 ([itemId, val, disp]) => {
-  const rows = document.querySelectorAll('.a-IconList-item');
+  const rows = document.querySelectorAll('.a-IconList-item, .a-PopupLOV-results tr.a-GV-row[data-id]');
+  const rowText = (row) => {
+    const head = row.matches('tr') ? row.querySelector('.a-GV-rowHeader') : null;
+    return (head || row).textContent.trim();
+  };
   let foundId = null;
   let foundDisp = null;
   for (const row of rows) {
-    const text = row.textContent.trim();
+    const text = rowText(row);
     const dataId = row.getAttribute('data-id');
     const lower = text.toLowerCase();
     if (lower === disp.toLowerCase() || lower === val.toLowerCase() || dataId === val) {

@@ -11,15 +11,27 @@
  *   - Item kinds: text / textarea / hidden, server read-only (hidden input +
  *     ITEM_DISPLAY span), select (single, multiple), radio and checkbox groups
  *     (options ITEM_0..n), popup LOV (ITEM_HIDDENVALUE + visible ITEM, dialog
- *     created on first open, "Load More" paging, kept hidden after close),
+ *     created on first open, "Load More" paging, kept hidden after close) in list
+ *     display (li.a-IconList-item) or, with more than one column (P1_AGENCIA), in
+ *     grid display (tr.a-GV-row[data-id], the display column's cell
+ *     td.a-GV-rowHeader, a header row without data-id),
  *     date picker 22.2+ (<a-date-picker>) and the older input date picker.
  *   - Busy indicators: .u-Processing spinners shown only after 200 ms and kept
  *     until 1000 ms after the request started (delay / linger).
+ *   - Requests in flight: every simulated server call (popup LOV pages, display
+ *     lookups, cascades, grid saves, ajax calls, __zv.request) counts in
+ *     apex.jQuery.active from its start until its answer has been handled, as
+ *     jQuery counts APEX's $.ajax calls.
  *   - A cascading select (P1_PAIS -> P1_ESTADO), an autocomplete field, a
  *     hidden-then-shown item (P1_OCULTO), a late item (P1_TARDIO), and two
  *     grid regions with a row editor (Titulares, Beneficiários).
  *   - A change "dynamic action" bound with the helper on every item.
  *   - ?noapex=1 leaves window.apex, $s and $v undefined; everything else stays.
+ *   - ?latencia=MS sets the server's answer time: every simulated server answer
+ *     (popup LOV pages, display lookups, cascades, grid saves, __zv.request)
+ *     comes MS milliseconds after its request (0: at once; 1500: a slow APEX).
+ *     Without it each kind keeps its own time (lovPageMs, lookupMs, cascadeMs,
+ *     500 ms for a grid save, request(ms)).
  *
  * Test API: window.__zv
  *   ready                      true once the page is initialised
@@ -37,10 +49,18 @@
  *                              values for a multiple select; null when absent
  *   state()                    {ITEM: getValue()} for every registered item
  *   saved.titulares / saved.beneficiarios   saved grid rows {column item: value}
- *   busy(ms)                   shows a page spinner for ms milliseconds
+ *   busy(ms)                   shows a page spinner for ms milliseconds (no request)
+ *   request(ms, item)          a server call of ms milliseconds (default 2000) with a
+ *                              loading indicator after item (default P1_NOME),
+ *                              shown after 200 ms as APEX's; counted in
+ *                              apex.jQuery.active; its number goes into requestsDone
+ *                              once answered
+ *   requestsDone               [n, ...] the request() calls answered, in order
  *   blockAdd("TIT"|"BEN", on)  keeps that grid's add button disabled
  *   lovPageMs                  popup LOV page fetch delay (default 300)
  *   lookupMs, cascadeMs        display-value lookup (300) and cascade fetch (600)
+ *   latencia                   every simulated server answer's time in ms (from
+ *                              ?latencia=), or null: each kind's own time
  *   lovEndless                 true: popup LOV lists never end; every page is
  *                              followed by another of generated rows
  *   expireSession()            from now on every ajax answer is the login page:
@@ -82,9 +102,22 @@
     "Cooperativa Rio Claro", "Banco Meridiano", "Banco Planalto", "Banco Ventura",
   ].map((d, i) => ({ id: String(i + 1), d }));
 
+  // Bank branches: a popup LOV of two visible columns, shown in grid display.
+  const ZONAS = ["Centro", "Norte", "Sul", "Leste", "Oeste"];
+  const AGENCIAS = [
+    "Belo Horizonte", "Braga", "Coimbra", "Curitiba", "Fortaleza", "Lisboa",
+    "Luanda", "Maputo", "Porto", "Recife", "Salvador", "São Paulo",
+  ].flatMap((c) => ZONAS.map((z) => `${c} ${z}`))
+    .map((d, i) => ({ id: String(301 + i), d, codigo: String(1000 + 7 * i).padStart(4, "0") }));
+
   const LOV_SOURCES = {
     P1_PROFISSAO: PROFISSOES, P1_REP_PROF: PROFISSOES, P2_TIT_PROF: PROFISSOES,
-    P1_BANCO: BANCOS,
+    P1_BANCO: BANCOS, P1_AGENCIA: AGENCIAS,
+  };
+  // LOVs of more than one visible column (grid display): [heading, row field], the
+  // display column first.
+  const LOV_COLUMNS = {
+    P1_AGENCIA: [["Agência", "d"], ["Código", "codigo"]],
   };
 
   const ESTADOS = {
@@ -106,6 +139,14 @@
 
   // ---------------------------------------------------------------- recording
 
+  // ?latencia=MS: a number of ms, or null (absent, or not a number).
+  function serverLatency(text) {
+    const ms = text === null || text.trim() === "" ? NaN : Number(text);
+    return Number.isFinite(ms) ? Math.max(0, ms) : null;
+  }
+  // How long a server answer of the given kind takes: the page's latency, when set.
+  const answerMs = (ms) => (zv.latencia === null ? ms : zv.latencia);
+
   const zv = {
     ready: false,
     calls: [],
@@ -123,6 +164,8 @@
     lovEndless: false,
     sessionExpired: false,
     sessionAnswers: 0,
+    requestsDone: [],
+    latencia: serverLatency(new URLSearchParams(location.search).get("latencia")),
   };
   window.__zv = zv;
 
@@ -233,6 +276,8 @@
     if (target.nodeType || target === window) return new Wrapped([target]);
     return new Wrapped(Array.from(target));
   }
+  // Requests in flight, as jQuery's $.active counts its ajax calls.
+  $.active = 0;
 
   // ---------------------------------------------------------------- busy indicators
 
@@ -281,6 +326,22 @@
     const s = spinner(false);
     (container || document.body).appendChild(s);
     return new Promise((resolve) => setTimeout(() => { s.remove(); resolve(); }, ms));
+  }
+
+  // A server call answered after `ms` (or the page's latency): in flight ($.active) from now until `answer` has
+  // run, as jQuery counts an ajax call until its handlers are done; `busy` (a delayLinger,
+  // or null) shows its loading indicator meanwhile.
+  function serverCall(ms, busy, answer) {
+    $.active += 1;
+    if (busy) busy.start();
+    setTimeout(() => {
+      try {
+        if (busy) busy.finish();
+        answer();
+      } finally {
+        $.active -= 1;
+      }
+    }, answerMs(ms));
   }
 
   // ---------------------------------------------------------------- expired session
@@ -411,16 +472,14 @@
     }
     return {
       get: () => node.value,
+      // A value no option carries leaves no option selected, and the browser then shows
+      // the list's first option, as APEX 24.2 does.
       set: (v) => {
         const want = v == null ? "" : v;
-        let found = false;
         Array.from(node.options).forEach((o) => {
           // eslint-disable-next-line eqeqeq
-          const match = o.value == want; // loose, as APEX compares
-          o.selected = match;
-          found = found || match;
+          o.selected = o.value == want; // loose, as APEX compares
         });
-        if (!found) node.selectedIndex = -1;
       },
       displayFor: (v) => optionText(node, v),
       shown: () => (node.selectedIndex < 0 ? "" : node.options[node.selectedIndex].text),
@@ -477,13 +536,11 @@
     // Asks the "server" for the display value of v (get-row-values).
     const lookup = (v) => {
       const seq = ++lookupSeq;
-      busy.start();
-      setTimeout(() => {
-        busy.finish();
+      serverCall(zv.lookupMs, busy, () => {
         if (seq !== lookupSeq || answeredWithLoginPage()) return;
         const row = source.find((r) => r.id === v);
         node.value = row ? row.d : v;
-      }, zv.lookupMs);
+      });
     };
     return {
       get: () => hidden.value,
@@ -683,6 +740,8 @@
     this.item = item;
     this.input = item.node;
     this.source = LOV_SOURCES[item.id] || PROFISSOES;
+    this.columns = LOV_COLUMNS[item.id] || null;
+    this.rowSel = this.columns ? "tr.a-GV-row[data-id]" : "li.a-IconList-item";
     this.wrap = null;
     this.shown = 0;
     this.loading = false;
@@ -722,13 +781,13 @@
       `<div id="PopupLov_1_${id}_dlg" class="a-PopupLOV-dialog ui-dialog-content ui-widget-content" role="application">` +
       '<div class="a-PopupLOV-searchBar"><input type="text" class="a-PopupLOV-search apex-item-text" aria-label="Search" autocomplete="off">' +
       '<button type="button" class="a-Button a-PopupLOV-doSearch" aria-label="Search"><span class="a-Icon icon-search"></span></button></div>' +
-      '<div class="a-PopupLOV-results a-TMV"><ul class="a-IconList" role="listbox"></ul>' +
+      '<div class="a-PopupLOV-results a-TMV">' + this.listMarkup() +
       '<div class="a-GV-loadMore"><button type="button" class="js-load a-GV-loadMoreButton a-Button">Load More</button></div></div></div>';
     document.body.appendChild(wrap);
     this.wrap = wrap;
     this.search = wrap.querySelector(".a-PopupLOV-search");
     this.results = wrap.querySelector(".a-PopupLOV-results");
-    this.list = wrap.querySelector("ul.a-IconList");
+    this.list = wrap.querySelector(this.columns ? ".a-GV-bdy tbody" : "ul.a-IconList");
     this.more = wrap.querySelector(".a-GV-loadMoreButton");
     this.busy = delayLinger(() => {
       this.spin = spinner(false);
@@ -737,18 +796,60 @@
     this.wireDialog();
   };
 
+  // List display: one list of rows. Grid display: a header table (its row has no data-id)
+  // over a body table of rows.
+  PopupLov.prototype.listMarkup = function () {
+    if (!this.columns) return '<ul class="a-IconList" role="listbox"></ul>';
+    const heads = this.columns.map(([h]) => `<th class="a-GV-header" role="columnheader">${h}</th>`).join("");
+    return '<div class="a-GV"><div class="a-GV-hdr"><table class="a-GV-table" role="presentation">' +
+      `<thead><tr class="a-GV-row" role="row">${heads}</tr></thead></table></div>` +
+      '<div class="a-GV-bdy"><table class="a-GV-table" role="grid"><tbody></tbody></table></div></div>';
+  };
+
+  PopupLov.prototype.makeRow = function (r, rownum) {
+    if (!this.columns) {
+      const li = document.createElement("li");
+      li.className = "a-IconList-item";
+      li.setAttribute("role", "option");
+      li.setAttribute("tabindex", "-1");
+      li.dataset.id = r.id;
+      li.textContent = r.d;
+      return li;
+    }
+    const tr = document.createElement("tr");
+    tr.className = "a-GV-row";
+    tr.setAttribute("role", "row");
+    tr.setAttribute("tabindex", "-1");
+    tr.dataset.id = r.id;
+    tr.dataset.rownum = String(rownum);
+    this.columns.forEach(([, field], i) => {
+      const td = document.createElement("td");
+      td.className = i === 0 ? "a-GV-cell a-GV-rowHeader" : "a-GV-cell";
+      td.setAttribute("role", i === 0 ? "rowheader" : "gridcell");
+      td.textContent = r[field] == null ? "" : String(r[field]);
+      tr.appendChild(td);
+    });
+    return tr;
+  };
+
+  // What a row shows in the item: the display column's cell in grid display.
+  PopupLov.prototype.rowDisplay = function (row) {
+    const head = this.columns ? row.querySelector(".a-GV-rowHeader") : null;
+    return (head || row).textContent;
+  };
+
   PopupLov.prototype.wireDialog = function () {
     let searchTimer = null;
     this.wrap.querySelector(".ui-dialog-titlebar-close").addEventListener("click", () => this.close());
     // Escape closes only while focus is inside the dialog.
     this.wrap.addEventListener("keydown", (e) => {
       if (e.key === "Escape") { e.stopPropagation(); this.close(); }
-      if (e.key === "Enter" && e.target.matches("li.a-IconList-item")) this.choose(e.target);
+      if (e.key === "Enter" && e.target.matches(this.rowSel)) this.choose(e.target);
       if (e.key === "ArrowDown" || e.key === "ArrowUp") this.moveFocus(e);
     });
     this.list.addEventListener("click", (e) => {
-      const li = e.target.closest("li.a-IconList-item");
-      if (li) this.choose(li);
+      const row = e.target.closest(this.rowSel);
+      if (row) this.choose(row);
     });
     this.more.addEventListener("click", () => { if (!this.more.disabled) this.fetch(false); });
     this.search.addEventListener("input", () => {
@@ -794,9 +895,9 @@
   };
 
   // A row activated by the user: close first, then set (change fires).
-  PopupLov.prototype.choose = function (li) {
+  PopupLov.prototype.choose = function (row) {
     this.close();
-    this.item.setValue(li.dataset.id, li.textContent);
+    this.item.setValue(row.dataset.id, this.rowDisplay(row));
   };
 
   // Simulated model fetch: the first page (reset) or the next one.
@@ -804,9 +905,7 @@
     if (this.loading && !reset) return;
     const seq = ++this.fetchSeq;
     this.loading = true;
-    this.busy.start();
-    setTimeout(() => {
-      this.busy.finish();
+    serverCall(zv.lovPageMs, this.busy, () => {
       if (seq !== this.fetchSeq) return;
       this.loading = false;
       if (answeredWithLoginPage()) {
@@ -822,17 +921,11 @@
       }
       if (reset) { this.list.innerHTML = ""; this.shown = 0; }
       rows.slice(this.shown, this.shown + LOV_PAGE_SIZE).forEach((r) => {
-        const li = document.createElement("li");
-        li.className = "a-IconList-item";
-        li.setAttribute("role", "option");
-        li.setAttribute("tabindex", "-1");
-        li.dataset.id = r.id;
-        li.textContent = r.d;
-        this.list.appendChild(li);
         this.shown += 1;
+        this.list.appendChild(this.makeRow(r, this.shown));
       });
       this.more.disabled = this.shown >= rows.length;
-    }, zv.lovPageMs);
+    });
   };
 
   // ---------------------------------------------------------------- cascading select
@@ -849,13 +942,11 @@
       const mine = ++seq;
       $(child.node).trigger("apexbeforerefresh");
       fill([]);
-      busy.start();
-      setTimeout(() => {
-        busy.finish();
+      serverCall(zv.cascadeMs, busy, () => {
         if (mine !== seq || answeredWithLoginPage()) return;
         fill(data[parent.getValue()] || []);
         $(child.node).trigger("apexafterrefresh");
-      }, zv.cascadeMs);
+      });
     });
   }
 
@@ -884,7 +975,8 @@
       if (save.disabled) return;
       st.saving = true;
       refresh();
-      pageSpinner(region, 500).then(() => {
+      $.active += 1;
+      pageSpinner(region, answerMs(500)).then(() => {
         const row = {}, cells = [];
         columnIds.forEach((id) => {
           row[id] = items[id].getValue();
@@ -900,7 +992,7 @@
         editor.hidden = true;
         Object.assign(st, { editing: false, open: false, saving: false });
         refresh();
-      });
+      }).finally(() => { $.active -= 1; });
     });
     grids[prefix] = { block(on) { st.blocked = !!on; refresh(); } };
     refresh();
@@ -941,12 +1033,16 @@
   // An ajax call to an application process, as apex.server.process makes it.
   function serverProcess(name) {
     const body = new URLSearchParams({ p_request: "APPLICATION_PROCESS=" + name, p_flow_id: "100", p_flow_step_id: "1" });
+    $.active += 1;
     return fetch("wwv_flow.ajax", { method: "POST", body }).then((r) => r.text()).then(
       (text) => { zv.ajaxResults.push({ name, ok: true, text }); return text; },
-      (e) => { zv.ajaxResults.push({ name, ok: false, error: String((e && e.message) || e) }); });
+      (e) => { zv.ajaxResults.push({ name, ok: false, error: String((e && e.message) || e) }); })
+      .finally(() => { $.active -= 1; });
   }
 
   // ---------------------------------------------------------------- test API
+
+  let requestSeq = 0;
 
   function valueOf(id) {
     const v = apexItem(id).getValue();
@@ -981,6 +1077,12 @@
       return out;
     },
     busy(ms) { pageSpinner(document.body, ms); },
+    request(ms, item) {
+      const n = ++requestSeq;
+      const anchor = byId(item || "P1_NOME");
+      serverCall(ms == null ? 2000 : ms, inlineBusy(anchor.closest(".apex-item-group") || anchor),
+        () => { zv.requestsDone.push(n); });
+    },
     blockAdd(prefix, on) { grids[prefix].block(on); },
     expireSession() { zv.sessionExpired = true; },
   });

@@ -1,8 +1,9 @@
 """``ziveviver demo``: fills the bundled stand-in APEX form.
 
 The demo opens Chromium (headless unless --headed), raises the never-submit guard, fills the
-bundled form with the package's whole-form fill from the bundled mapping and data (its
-progress as a bar on a terminal, plain lines otherwise), lifts the guard (reporting any
+bundled form with the package's whole-form fill from the bundled mapping and data (under the
+pacing --ritmo names, literal by default; its progress as a bar on a terminal, plain lines
+otherwise; it says how long the fill took), lifts the guard (reporting any
 submission it held back), then prints the receipt of what the page holds, field by field
 (``fCtConferirForm``), optionally writing it to --recibo FICHEIRO (.json or .csv), and with
 --perfil where the time went. It saves a screenshot and exits non-zero when any field did not
@@ -15,7 +16,7 @@ import pathlib
 
 from . import browser as _browser
 from . import receipt
-from .cli import InputError, command_parser, fail
+from .cli import InputError, command_parser, fail, say
 from .fill import add_options as add_fill_options
 from .fill import guarded_fill, say_held, say_profile, say_receipt
 from .profile import check_path as check_profile_path
@@ -34,10 +35,11 @@ async def demo(args):
         page = await browser.new_page(viewport={"width": 1280, "height": 900})
         await page.goto((DEMO / "form.html").as_uri())
         await page.wait_for_function("window.__zv && window.__zv.ready === true")
-        print("A preencher o formulário de demonstração...", flush=True)
+        print(f"A preencher o formulário de demonstração (ritmo {args.ritmo})...", flush=True)
         controllers = []
-        filled = await guarded_fill(page, mapping, data, debug=args.debug, perfil=args.perfil,
-                                    controller_out=controllers)
+        filled = await guarded_fill(page, mapping, data, pacing=args.ritmo, debug=args.debug,
+                                    perfil=args.perfil, controller_out=controllers)
+        say(f"Preenchido em {filled.outcome.wall_ms / 1000:.1f} s, ritmo {args.ritmo}.")
         say_held(filled.held)
         if filled.outcome.error:
             fail(filled.outcome.error)

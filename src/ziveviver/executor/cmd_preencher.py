@@ -53,8 +53,8 @@ async def _preencher(args, mapping, data, state):
 
         started = time.monotonic()
         controllers = []
-        filled = await guarded_fill(page, mapping, data, guard=not args.sem_guarda, debug=args.debug,
-                                    perfil=args.perfil, controller_out=controllers)
+        filled = await guarded_fill(page, mapping, data, pacing=args.ritmo, guard=not args.sem_guarda,
+                                    debug=args.debug, perfil=args.perfil, controller_out=controllers)
         outcome = filled.outcome
         if args.debug:
             _say_log_file()

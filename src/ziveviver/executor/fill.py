@@ -1,6 +1,9 @@
-"""One fill as the commands that fill run it: the never-submit guard raised around it, its
-progress (and, with --perfil, its time profile) from its events, then what the guard held
-back, the receipt read back from the page (--recibo) and the profile (--perfil)."""
+"""One fill as the commands that fill run it: under the pacing --ritmo names, the never-submit
+guard raised around it, its progress (and, with --perfil, its time profile) from its events,
+then what the guard held back, the receipt read back from the page (--recibo) and the profile
+(--perfil)."""
+from ziveviver import ritmo
+
 from . import profile as _profile
 from . import receipt
 from .cli import exc_text, say, warn
@@ -16,16 +19,18 @@ class Filled:
 
 
 def add_options(p):
-    """The options every command that fills shares (preencher, demo): --perfil. The pacing
-    option (--ritmo, ``ziveviver.ritmo``) belongs here too, and its context around the fill in
-    guarded_fill() below."""
+    """The options every command that fills shares (preencher, demo): --ritmo, --perfil."""
+    p.add_argument("--ritmo", choices=ritmo.NOMES, default=ritmo.LITERAL,
+                   help="pausas do preenchimento: as fixas (literal, por omissão) ou esperas pelo "
+                        "APEX pronto, com as fixas como recurso (adaptativo)")
     _profile.add_option(p)
 
 
-async def guarded_fill(page, mapping, data, *, guard=True, debug=False, perfil=None, view=None,
-                       controller_out=None):
-    """Fills the form (progress on `view`, the live bar or plain lines by default) with the
-    guard raised unless `guard` is false; the guard is lifted before this returns."""
+async def guarded_fill(page, mapping, data, *, guard=True, pacing=ritmo.LITERAL, debug=False,
+                       perfil=None, view=None, controller_out=None):
+    """Fills the form under `pacing` (progress on `view`, the live bar or plain lines by
+    default) with the guard raised unless `guard` is false; the guard is lifted before this
+    returns."""
     from ziveviver.vexoconferencia import fCtAtivarGuarda, fCtDesativarGuarda
 
     prof = _profile.Profile() if perfil else None
@@ -33,8 +38,9 @@ async def guarded_fill(page, mapping, data, *, guard=True, debug=False, perfil=N
         await fCtAtivarGuarda(page)
     held = []
     try:
-        outcome = await fill_form(page, mapping, data, debug=debug, view=view or live_view(),
-                                  observers=[prof] if prof else [], controller_out=controller_out)
+        with ritmo.definir(pacing):
+            outcome = await fill_form(page, mapping, data, debug=debug, view=view or live_view(),
+                                      observers=[prof] if prof else [], controller_out=controller_out)
     finally:
         if guard and not page.is_closed():
             try:

@@ -1,0 +1,103 @@
+// The adaptive pacing's readiness conditions, one per pause point, polled by
+// wait_for_function every 100 ms. Argument: {ponto, marca, item, valor, seletor, quieto}:
+// the point's condition name, a mark unique to this wait (it keys the wait's own state
+// between polls), the popup LOV item id and the value it was set to, a selector (grid add:
+// the row editor's first mapped cell; grid save: the add button), and the quiet window in ms.
+// Returns false while the page is not ready; 'pronto' when it is; 'sem_sinal' when the page
+// gives nothing to wait on (no window.apex, an item APEX does not know, no selector), so
+// the caller pauses as the literal pacing does; 'valor_diferente' when the popup closed
+// without the item holding the value.
+// Signals (APEX's own): jQuery's active count of the ajax requests in flight; .u-Processing /
+// .is-processing are the processing indicators, shown only 200 ms after a request started;
+// the popup LOV dialog PopupLov_<page>_<item>_dlg with its rows, no-data message and the
+// item's aria-expanded.
+(arg) => {
+  const apex = window.apex;
+  if (!apex || typeof apex.item !== 'function') return 'sem_sinal';
+  // jQuery's `active` counts the requests apex.server sends until their answers are handled
+  // (APEX's own jQuery and the page's).
+  const counters = [apex.jQuery, window.jQuery].filter((jq) => jq && typeof jq.active === 'number');
+  const counted = counters.length > 0;
+
+  const shown = (el) => {
+    if (!el || !el.isConnected) return false;
+    const r = el.getBoundingClientRect();
+    return r.width > 0 && r.height > 0 && getComputedStyle(el).visibility !== 'hidden';
+  };
+  const spinning = (root) =>
+    Array.from((root || document).querySelectorAll('.u-Processing, .is-processing')).some(shown);
+  const inFlight = () => counters.some((jq) => jq.active > 0);
+  const busy = (root) => inFlight() || spinning(root);
+  const dialogOf = (item) =>
+    Array.from(document.querySelectorAll('.a-PopupLOV-dialog[id^="PopupLov_"]'))
+      .find((d) => d.id.endsWith('_' + item + '_dlg')) || null;
+  const knownItem = () => !!arg.item && !!apex.item(arg.item).node;
+  const query = (sel) => {
+    try {
+      return document.querySelector(sel);
+    } catch (e) {
+      return undefined; // not a selector this page understands
+    }
+  };
+
+  // This wait's own state between polls, dropped with its verdict.
+  const waits = (window.__zvRitmo = window.__zvRitmo || {});
+  const state = (waits[arg.marca] = waits[arg.marca] || {});
+  const done = (verdict) => {
+    delete waits[arg.marca];
+    return verdict;
+  };
+
+  const conditions = {
+    ocioso: () => !busy(),
+    lov_aberto: () => {
+      if (!knownItem()) return 'sem_sinal';
+      const dialog = dialogOf(arg.item);
+      if (!shown(dialog)) return false;
+      const results = dialog.querySelector('.a-PopupLOV-results') || dialog;
+      const rendered = !!results.querySelector('.a-IconList-item, .a-GV-row[data-id]') ||
+        Array.from(results.querySelectorAll('.a-GV-noDataMsg')).some(shown);
+      // Its own indicator lingers after the rows came (F18): the counter, where there is one,
+      // tells when the request is over. Without it only the indicators tell.
+      return rendered && (counted ? !inFlight() : !spinning(dialog.closest('.ui-dialog') || dialog));
+    },
+    lov_fechado: () => {
+      if (!knownItem()) return 'sem_sinal';
+      const dialog = dialogOf(arg.item);
+      if (shown(dialog)) {
+        if (!state.clicked) {
+          state.clicked = true;
+          const close = (dialog.closest('.ui-dialog') || dialog).querySelector('.ui-dialog-titlebar-close');
+          if (close) close.click();
+        }
+        return false;
+      }
+      if (apex.item(arg.item).node.getAttribute('aria-expanded') === 'true') return false;
+      return String(apex.item(arg.item).getValue()) === String(arg.valor) ? 'pronto' : 'valor_diferente';
+    },
+    grelha_inserir: () => {
+      const cell = arg.seletor ? query(arg.seletor) : undefined;
+      if (cell === undefined) return 'sem_sinal';
+      return shown(cell);
+    },
+    grelha_gravar: () => {
+      const add = arg.seletor ? query(arg.seletor) : undefined;
+      if (add === undefined) return 'sem_sinal';
+      return !!add && !add.disabled && !busy();
+    },
+  };
+
+  const verdict = conditions[arg.ponto]();
+  if (verdict === false) {
+    state.since = undefined;
+    return false;
+  }
+  if (verdict !== true) return done(verdict);
+  if (!arg.quieto) return done('pronto');
+  // Held for the quiet window: ready at every poll since `since`.
+  const now = Date.now();
+  if (state.since === undefined) state.since = now;
+  // Without the request counter only the indicators tell, and they show 200 ms late.
+  const windowMs = counted ? arg.quieto : Math.max(arg.quieto, 250);
+  return now - state.since >= windowMs ? done('pronto') : false;
+}
