@@ -90,6 +90,21 @@ inline void raise_exception(PyObject* exc) {
 #endif
 }
 
+// var.get(None): the value of a contextvars.ContextVar in the current context, or None
+// (a new reference; nullptr with an error set when the read fails).
+inline PyObject* context_var_get(PyObject* var) {
+#ifndef Py_LIMITED_API
+  PyObject* value = nullptr;
+  if (PyContextVar_Get(var, Py_None, &value) < 0) return nullptr;
+  return value;
+#else
+  static PyObject* get = PyUnicode_InternFromString("get");
+  if (!get) return nullptr;
+  PyObject* args[] = {var, Py_None};
+  return PyObject_VectorcallMethod(get, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+#endif
+}
+
 #ifndef Py_LIMITED_API
 
 // The value carried by a StopIteration instance (a new reference).

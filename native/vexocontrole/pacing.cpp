@@ -1,5 +1,6 @@
 #include "pacing.hpp"
 
+#include "events.hpp"
 #include "page.hpp"
 
 namespace zv::vc {
@@ -152,8 +153,13 @@ Task<bool> adaptive_wait(const PauseEntry& e, PauseSite site) {
 
 Task<Ref> pause_at(PausePoint point, PauseSite site) {
   const PauseEntry& e = pause_entry(point);
+  // An observer (ziveviver.eventos) is told of each pause: planned against spent, and the pacing.
+  const double started = ev::pause_started();
   const bool fallback = pacing_adaptive();
-  if (fallback && co_await adaptive_wait(e, site)) co_return none();
+  if (fallback && co_await adaptive_wait(e, site)) {
+    ev::pause_ended(started, e.name, e.literal_ms, "adaptativo");
+    co_return none();
+  }
 
   // The literal pause: the literal pacing's, and the adaptive pacing's fallback.
   switch (point) {
@@ -195,6 +201,7 @@ Task<Ref> pause_at(PausePoint point, PauseSite site) {
     case PausePoint::LoadMore:
       break;  // made inside the row search script
   }
+  ev::pause_ended(started, e.name, e.literal_ms, fallback ? "adaptativo" : "literal");
   co_return none();
 }
 

@@ -21,11 +21,11 @@ enum class PausePoint : int {
 struct PauseEntry {
   PausePoint point;
   const char* name;       // the point's name in log lines and records
-  long literal_ms;        // the literal pause (LovClose: the close wait's limit)
+  long long literal_ms;   // the literal pause (LovClose: the close wait's limit)
   const char* check;      // the condition's name in scripts/ritmo.js (LoadMore: in lov_id.js)
   const char* condition;  // what the adaptive pacing waits for instead
-  long bound_ms;          // how long it waits for it at most (0: the caller's own limit)
-  long quiet_ms;          // how long the page must stay idle for it to count (0: no window)
+  long long bound_ms;     // how long it waits for it at most (0: the caller's own limit)
+  long long quiet_ms;     // how long the page must stay idle for it to count (0: no window)
 };
 
 // The table, in PausePoint order.

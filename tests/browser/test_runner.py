@@ -3,6 +3,7 @@
 server), attached over CDP to a Chromium the test started, reusing a session saved by
 `ziveviver entrar`, and its messages when the browser, the page or the session fail."""
 import asyncio
+import csv
 import http.server
 import json
 import os
@@ -66,6 +67,7 @@ class FormServer(http.server.ThreadingHTTPServer):
     def __init__(self):
         super().__init__(("127.0.0.1", 0), Handler)
         self.reports = []
+        self.posts = []
         self.stopping = threading.Event()
 
     @property
@@ -78,9 +80,10 @@ class FormServer(http.server.ThreadingHTTPServer):
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
-    """/form.html (and its files) the stand-in form with the reporter; /privado/form.html the
-    same behind the session cookie, a login page without it; /entrar sets the cookie;
-    /lento never answers; POST /estado keeps the page's report."""
+    """/form.html (and its files) the stand-in form with the reporter (?submeter=ITEM: a change
+    of that item submits the page); /privado/form.html the same behind the session cookie, a
+    login page without it; /entrar sets the cookie; /lento never answers; POST /estado keeps
+    the page's report; any other POST (a submission) is noted and answered 204."""
 
     def log_message(self, *args):
         pass
@@ -109,6 +112,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self._send(200, LOGIN_PAGE)
                 return
             body = (DEMO_DIR / "form.html").read_bytes().replace(b"</body>", REPORTER)
+            submit_on = re.search(r"[?&]submeter=(\w+)", self.path)
+            if submit_on:
+                arm = f'<script>window.__zv.submitOn = "{submit_on.group(1)}";</script></body>'
+                body = body.replace(b"</body>", arm.encode())
             self._send(200, body)
             return
         file = DEMO_DIR / name
@@ -122,6 +129,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
         if self.path == "/estado":
             self.server.reports.append(json.loads(body))
+        else:
+            self.server.posts.append(self.path)
         self._send(204, b"")
 
 
@@ -182,7 +191,8 @@ def test_preencher_fills_in_its_own_browser_and_shows_progress(server, files, tm
                   "--aviso", aviso, "--espera", "1", env=env, cwd=tmp_path)
     assert done.returncode == 0, done.stderr
     out = done.stdout.splitlines()
-    progress = [line for line in out if line.startswith(("A preencher", "[", "Preenchimento"))]
+    progress = [line for line in out if line.startswith(("A preencher", "Preenchimento"))
+                or re.match(r"\[ *\d+/\d+\] ", line)]
     assert progress[:-1] == PROGRESS[:-1]
     assert progress[-1].startswith(PROGRESS[-1])
     after = out[out.index(progress[-1]) + 1:]
@@ -196,6 +206,48 @@ def test_preencher_fills_in_its_own_browser_and_shows_progress(server, files, tm
     else:
         assert done.stderr == ""
     assert not (tmp_path / "Logs").exists()
+
+
+@pytest.mark.parametrize("guard", [True, False], ids=["guard", "sem-guarda"])
+def test_preencher_guards_the_fill_and_ends_with_the_receipt(server, files, tmp_path, guard):
+    """A change of OBS submits the page; a mapped item the page lacks never lands. The guard
+    (unless --sem-guarda) holds the submission back and says so; the receipt shows what landed,
+    goes to --recibo, and the missing item makes the exit status 1; --perfil writes its JSON."""
+    server.reports.clear()
+    server.posts.clear()
+    mapping = dict(MAPPING, FALTA={"WebSel": "#P1_NAO_HA", "ColTipo": "text"})
+    recibo, perfil = tmp_path / "recibo.csv", tmp_path / "perfil.json"
+    args = ["preencher", "--url", server.base + "/form.html?submeter=P1_OBS", *files(mapping, dict(DATA, FALTA="x")),
+            "--headless", "--aviso", "nenhum", "--espera", "0", "--recibo", str(recibo), "--perfil", str(perfil)]
+    done = runner(*args, *([] if guard else ["--sem-guarda"]))
+    assert done.returncode == 1, done.stderr
+    out = done.stdout.splitlines()
+    held = "A guarda reteve 1 submissão durante o preenchimento (o formulário não foi enviado):"
+    if guard:
+        assert out[out.index(held) + 1] == (f"  retido: submissão do formulário POST {server.base}/enviado.html "
+                                            "(p_request=P1_OBS)")
+        assert server.posts == []
+    else:
+        assert held not in out and server.posts == ["/enviado.html"]
+    assert filled(server.last_report()["state"]) == EXPECTED
+    # the receipt after the fill's last line, one line per field, before the profile
+    end = next(i for i, line in enumerate(out) if line.startswith("Preenchimento concluído: 6 campos"))
+    receipt = out[end + 1:out.index("Perfil do preenchimento:")]
+    assert receipt[0] == "[Formulário]"
+    assert [line.split()[:2] for line in receipt[1:7]] == [
+        ["ok", "NOME"], ["ok", "SEXO"], ["vazio", "CIDADE"], ["ok", "PAIS"], ["ok", "OBS"], ["NÃO", "ENCONTRADO"]]
+    assert receipt[-2:] == ["6 linhas no recibo: 4 iguais, 1 vazios, 1 não encontrados.",
+                            f"Recibo gravado em {recibo}"]
+    assert "Aviso: há campos que não ficaram como os dados dizem (veja o recibo acima)." in done.stderr
+    with recibo.open(encoding="utf-8", newline="") as f:
+        assert [(r["coluna"], r["estado"]) for r in csv.DictReader(f)][-1] == ("FALTA", "nao_encontrado")
+    profile = json.loads(perfil.read_text(encoding="utf-8"))
+    kinds = {k["tipo"]: k["n"] for k in profile["tipos"]}
+    assert {k: kinds[k] for k in ("text", "radio", "autocomplete", "dropdownlist", "textarea")} == {
+        "text": 2, "radio": 1, "autocomplete": 1, "dropdownlist": 1, "textarea": 1}
+    assert profile["pausas"] == []  # none of these kinds pauses
+    assert 0 < profile["total_ms"] <= profile["parede_ms"]
+    assert f"Perfil gravado em {perfil}" in out
 
 
 @pytest.fixture
@@ -371,7 +423,8 @@ def test_the_demo_form_through_the_runner_with_the_debug_log(server, capsys):
     assert status == 0
     assert out[2] == ("A preencher 40 campos: 12 do formulário, 5 do representante, 3 linhas de "
                       "Titulares, 2 linhas de Beneficiários.")
-    rows = [line.strip() for line in out[3:] if "linha" in line]
+    end = next(i for i, line in enumerate(out) if line.startswith("Preenchimento concluído: 40 campos"))
+    rows = [line.strip() for line in out[3:end] if "linha" in line]
     assert rows == [
         "Titulares: 3 linhas a preencher",
         "Titulares: linha 1 de 3...", "[22/40] Titulares: linha 1 de 3 gravada",

@@ -208,6 +208,8 @@ def test_preencher_reports_bad_input_and_opens_no_browser(tmp_path, capsys, no_b
     (["preencher", "--aviso", "popup"],
      "erro: argumento --aviso: valor inválido 'popup' (escolha entre 'modal', 'janela', 'nenhum')"),
     (["preencher", "--espera", "dez"], "erro: argumento --espera: valor inválido 'dez'"),
+    (["demo", "--ritmo", "rapido"],
+     "erro: argumento --ritmo: valor inválido 'rapido' (escolha entre 'literal', 'adaptativo')"),
     (["preencher", "--navegador", "x", "--canal", "chrome"], "erro: argumento --canal: não se combina com --navegador"),
     (["entrar", "--url", "http://127.0.0.1:1/"], "Erro: falta --salvar."),
     (["entrar", "--url", "http://127.0.0.1:1/", "--salvar", "sem/pasta/login.json"],
@@ -245,3 +247,26 @@ def test_the_ziveviver_command_is_installed():
     command = pathlib.Path(sys.executable).parent / "ziveviver"
     done = subprocess.run([str(command), "preencher", "--help"], capture_output=True, text=True, timeout=60)
     assert done.returncode == 0 and done.stdout.startswith("uso: ziveviver preencher")
+
+
+@pytest.mark.parametrize("command", [[]] + [[c] for c in ("demo", "verificar", "preencher", "entrar")])
+def test_every_help_is_in_portuguese(capsys, command):
+    from ziveviver.executor import COMMANDS
+
+    assert len(COMMANDS) >= 4
+    with pytest.raises(SystemExit) as e:
+        main([*command, "--help"])
+    out = capsys.readouterr().out
+    assert e.value.code == 0
+    assert out.startswith("uso: ziveviver")
+    assert "opções:" in out and "mostra esta ajuda e termina" in out
+    for english in ("usage:", "options:", "positional arguments", "show this help", "optional arguments"):
+        assert english not in out
+
+
+def test_an_unknown_command_is_refused_in_portuguese(capsys):
+    with pytest.raises(SystemExit) as e:
+        main(["preencha"])
+    assert e.value.code == 2
+    err = capsys.readouterr().err
+    assert err.startswith("uso: ziveviver") and "erro: argumento COMANDO: valor inválido 'preencha'" in err

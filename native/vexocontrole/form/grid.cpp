@@ -6,7 +6,10 @@
 // A failing row (a wait that times out, a missing button entry, ...) is logged and
 // skipped. A failing cell ends the process: it is logged with its traceback and then
 // sys.exit(1) is requested, whose SystemExit no ordinary guard takes.
+//
+// An observer (ziveviver.eventos) is told of every row and every cell as they start and end.
 #include "bodies.hpp"
+#include "events.hpp"
 #include "mapping.hpp"
 #include "pacing.hpp"
 #include "page.hpp"
@@ -19,6 +22,7 @@ namespace {
 
 struct Grid {
   const char* method;  // the controller method the entry drives
+  const char* section;  // the mapping's key for the grid, as the events name it
   const char* owner;   // the method as log lines name it
   const char* add_key;
   const char* save_key;
@@ -36,6 +40,7 @@ struct Grid {
 
 constexpr Grid kHolders = {
     "fPreencGridTitular",
+    "Titulares",
     "VexoControleApex -> fPreencGridTitular",
     "TitInserir",
     "TitGravar",
@@ -53,6 +58,7 @@ constexpr Grid kHolders = {
 
 constexpr Grid kBeneficiaries = {
     "fPreencGridBeneficiario",
+    "Beneficiarios",
     "VexoControleApex -> fPreencGridBeneficiario",
     "BenInserir",
     "BenGravar",
@@ -198,7 +204,8 @@ Task<Ref> press_button(const Grid& g, PyObject* self, PyObject* columns, PyObjec
 // One record: add a row, fill its cells, save it. What raises here is a row failure,
 // except the exit a failing cell requests.
 Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyObject* dbDado,
-                   PyObject* nested, PyObject* addKey, PyObject* saveKey) {
+                   PyObject* nested, PyObject* addKey, PyObject* saveKey, PyObject* section,
+                   PyObject* position) {
   const bool adaptive = pacing_adaptive();
   Ref firstCell = adaptive ? first_cell_selector(pDictColsDePara, addKey, saveKey) : none();
   co_await press_button(g, self, pDictColsDePara, addKey, ZV_INT(kAddWaitMs), PausePoint::GridAdd,
@@ -223,18 +230,26 @@ Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyO
       log_info(text(" "));
     }
 
-    Held cellFailure;
+    ev::Span cell = ev::field(section, position, dbCampo, webConfig);
+    Held cellFailure, cellAbort;
+    bool filled = false;
     try {
       for (std::size_t i = 0; i < kCellKindCount; ++i) {
         Ref colTipo = form::item(webConfig, ZV_STR("ColTipo"));
         if (!py_equal(colTipo.get(), kinds.tipo[i])) continue;
         Ref fill = getattr(nested, kinds.method[i]);
+        filled = true;
         co_await call(fill.get(), webSel.get(), dbCampoValue.get());
         break;
       }
     } catch (PyError& e) {
       cellFailure.set(e.take());
+    } catch (PyAbort& e) {
+      cellAbort.set(e.take());
     }
+    // A kind the grids do not fill leaves the cell untouched: "ignorado" to an observer.
+    cell.close(cellFailure ? cellFailure.get() : cellAbort.get(), filled ? nullptr : "ignorado");
+    if (cellAbort) cellAbort.rethrow();
     if (cellFailure) {
       if (debug_on()) {
         Handling handling(cellFailure.get());
@@ -274,6 +289,8 @@ Task<Ref> fill_grid(const Grid& g, Call c) {
     nested = call(klass.get(), page.get(), flag.get());
   }
 
+  Ref section = text(g.section);
+  Ref total = ev::observer() ? ev::size_of(pJsonDados) : none();
   Ref records = check(PyObject_GetIter(pJsonDados));
   Py_ssize_t idx = 0;
   for (;;) {
@@ -290,13 +307,20 @@ Task<Ref> fill_grid(const Grid& g, Call c) {
       log_info(message(g.progress, position, "/", count));
     }
 
-    Held rowFailure;
+    ev::Span row = ev::Span::open("linha_inicio", "linha_gravada", "linha_ignorada",
+                                  ev::Field{"secao", section.get()}, ev::Field{"linha", position.get()},
+                                  ev::Field{"total", total.get()});
+    Held rowFailure, rowAbort;
     try {
       co_await fill_row(g, self, pDictColsDePara, dbDado.get(), nested.get(), addKey.get(),
-                        saveKey.get());
+                        saveKey.get(), section.get(), position.get());
     } catch (PyError& e) {
       rowFailure.set(e.take());
+    } catch (PyAbort& e) {
+      rowAbort.set(e.take());
     }
+    row.close(rowFailure ? rowFailure.get() : rowAbort.get());
+    if (rowAbort) rowAbort.rethrow();
     if (rowFailure && debug_on()) {
       Handling handling(rowFailure.get());
       log_error_exc(message(g.row_failure, position, ": ", rowFailure.get()));

@@ -1,6 +1,7 @@
 // The representative's items: ordinary page items filled one by one through the type
-// dispatch, from one record. Nothing is caught here.
+// dispatch, from one record. Nothing is caught here but to tell an observer how a field ended.
 #include "bodies.hpp"
+#include "events.hpp"
 #include "mapping.hpp"
 
 namespace zv::vc {
@@ -24,7 +25,8 @@ Task<Ref> m_fCtApexPreencRepres(Call c) {
                         ", Valor: ", dbCampoValue, " -> WebConfig: ", webConfig));
     Ref dispatch = module_get(N->fCtApexIdentTipoCampoPreenc.get());
     Ref page = getattr(self, N->page.get());
-    co_await call(dispatch.get(), page.get(), webConfig, dbCampoValue.get());
+    ev::Span field = ev::field(ev::section_representatives(), nullptr, dbCampo, webConfig);
+    ZV_AWAIT_WITHIN(field, call(dispatch.get(), page.get(), webConfig, dbCampoValue.get()));
   }
   co_return none();
 }

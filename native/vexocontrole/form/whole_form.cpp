@@ -2,8 +2,10 @@
 // order, filling simple fields through the type dispatch until the first section key,
 // then fills the sections (representatives, holders, beneficiaries) through the
 // controller's own methods, looked up on the controller so that a subclass or an
-// instance attribute can take their place. Nothing is caught here.
+// instance attribute can take their place. Nothing is caught here but to tell an observer
+// (ziveviver.eventos) how a section or a field ended, before it goes on its way.
 #include "bodies.hpp"
+#include "events.hpp"
 #include "mapping.hpp"
 
 #include <cstddef>
@@ -57,6 +59,30 @@ bool is_section_key(PyObject* key) {
   return false;
 }
 
+// The simple fields, in the mapping's order, up to the first section key.
+Task<Ref> fill_fields(PyObject* self, PyObject* pDictColsDePara, PyObject* pJsonDados) {
+  form::Items fields(pDictColsDePara);
+  while (fields.next()) {
+    PyObject* dbCampo = fields.key();
+    PyObject* webConfig = fields.value();
+    Ref dbDado = call_method(pJsonDados, N->get.get(), dbCampo);
+    if (is_section_key(dbCampo)) {
+      if (debug_on())
+        log_info(message("VexoControleApex -> fCtPreencTodoForm -> Campo especial ", dbCampo,
+                         " encontrado, saindo do loop principal para processar grid"));
+      break;
+    }
+    form::set_item(webConfig, ZV_STR("ColNome"), dbCampo);
+    if (debug_on())
+      log_debug(message("VexoControleApex -> fCtPreencTodoForm -> dbCampo ", dbCampo, ", ", dbDado,
+                        " -> ", dbDado, ";  WebConfig -> ", webConfig));
+    Ref dispatch = module_get(N->fCtApexIdentTipoCampoPreenc.get());
+    ev::Span field = ev::field(ev::section_form(), nullptr, dbCampo, webConfig);
+    ZV_AWAIT_WITHIN(field, call(dispatch.get(), page_of(self).get(), webConfig, dbDado.get()));
+  }
+  co_return none();
+}
+
 }  // namespace
 
 Task<Ref> m_fCtPreencUmCampo(Call c) {
@@ -82,23 +108,10 @@ Task<Ref> m_fCtPreencTodoForm(Call c) {
   if (debug_on()) form::log_received(pDictColsDePara, pJsonDados, "----------------------------------");
 
   // Simple fields, in the mapping's order, up to the first section key.
-  form::Items fields(pDictColsDePara);
-  while (fields.next()) {
-    PyObject* dbCampo = fields.key();
-    PyObject* webConfig = fields.value();
-    Ref dbDado = call_method(pJsonDados, N->get.get(), dbCampo);
-    if (is_section_key(dbCampo)) {
-      if (debug_on())
-        log_info(message("VexoControleApex -> fCtPreencTodoForm -> Campo especial ", dbCampo,
-                         " encontrado, saindo do loop principal para processar grid"));
-      break;
-    }
-    form::set_item(webConfig, ZV_STR("ColNome"), dbCampo);
-    if (debug_on())
-      log_debug(message("VexoControleApex -> fCtPreencTodoForm -> dbCampo ", dbCampo, ", ", dbDado,
-                        " -> ", dbDado, ";  WebConfig -> ", webConfig));
-    Ref dispatch = module_get(N->fCtApexIdentTipoCampoPreenc.get());
-    co_await call(dispatch.get(), page_of(self).get(), webConfig, dbDado.get());
+  {
+    ev::Span section = ev::Span::open("secao_inicio", "secao_fim", "secao_fim",
+                                      ev::Field{"secao", ev::section_form()});
+    ZV_AWAIT_WITHIN(section, fill_fields(self, pDictColsDePara, pJsonDados));
   }
 
   // Sections, in a fixed order; each needs records in the data and its own mapping.
@@ -116,7 +129,8 @@ Task<Ref> m_fCtPreencTodoForm(Call c) {
     Ref fill = getattr(self, names.method[i]);
     Ref sectionConfig = form::item(pDictColsDePara, key);
     Ref sectionData = form::item(pJsonDados, key);
-    co_await call(fill.get(), sectionConfig.get(), sectionData.get());
+    ev::Span section = ev::Span::open("secao_inicio", "secao_fim", "secao_fim", ev::Field{"secao", key});
+    ZV_AWAIT_WITHIN(section, call(fill.get(), sectionConfig.get(), sectionData.get()));
   }
   co_return none();
 }

@@ -115,14 +115,20 @@ def _pt_error(parser, message):
     parser.exit(BAD_INPUT, f"{parser.prog}: erro: {message}\n")
 
 
-def command_parser(subparsers, name, help_text, description):
-    """A command's parser with Portuguese usage, headings and errors."""
-    p = subparsers.add_parser(name, help=help_text, description=description, add_help=False,
-                              formatter_class=_Formatter)
+def _in_portuguese(p):
+    """Portuguese headings, help option and errors for a parser made with `_Formatter`."""
     p._optionals.title = "opções"
+    p._positionals.title = "argumentos"
     p.add_argument("-h", "--help", action="help", help="mostra esta ajuda e termina")
     p.error = types.MethodType(_pt_error, p)
     return p
+
+
+def command_parser(subparsers, name, help_text, description=None):
+    """A command's parser with Portuguese usage, headings and errors."""
+    return _in_portuguese(subparsers.add_parser(name, help=help_text, description=description or
+                                                help_text[:1].upper() + help_text[1:] + ".",
+                                                add_help=False, formatter_class=_Formatter))
 
 
 def browser_options(p, headless):
@@ -141,8 +147,10 @@ def browser_options(p, headless):
 def build_parser(commands):
     """The ``ziveviver`` parser with one subcommand per module of `commands` (each module's
     ``add_parser(subparsers)`` sets ``executar`` to the function that runs it)."""
-    parser = argparse.ArgumentParser(prog="ziveviver", description="Preenchimento de formulários APEX")
-    sub = parser.add_subparsers(dest="comando", required=True)
+    parser = _in_portuguese(argparse.ArgumentParser(
+        prog="ziveviver", description="Preenche formulários APEX a partir de um mapa e dos dados; nunca os submete.",
+        epilog="Ajuda de cada comando: ziveviver COMANDO --help", add_help=False, formatter_class=_Formatter))
+    sub = parser.add_subparsers(dest="comando", required=True, title="comandos", metavar="COMANDO")
     for module in commands:
         module.add_parser(sub)
     return parser

@@ -1,11 +1,14 @@
 """``ziveviver demo``: fills the bundled stand-in APEX form.
 
 The demo opens Chromium (headless unless --headed), raises the never-submit guard, fills the
-bundled form with the package's whole-form fill from the bundled mapping and data, lifts the
-guard (reporting any submission it held back), then prints the receipt of what the page holds,
-field by field (``fCtConferirForm``), optionally writing it to --recibo FICHEIRO (.json or
-.csv). It saves a screenshot and exits non-zero when any field did not land. With --headed it
-ends with the in-page notice and waits for the user's click, as a real run would.
+bundled form with the package's whole-form fill from the bundled mapping and data (under the
+pacing --ritmo names, literal by default; its progress as a bar on a terminal, plain lines
+otherwise; it says how long the fill took), lifts the guard (reporting any
+submission it held back), then prints the receipt of what the page holds, field by field
+(``fCtConferirForm``), optionally writing it to --recibo FICHEIRO (.json or .csv), and with
+--perfil where the time went. It saves a screenshot and exits non-zero when any field did not
+land. With --headed it ends with the in-page notice and waits for the user's click, as a real
+run would.
 """
 import asyncio
 import json
@@ -13,15 +16,16 @@ import pathlib
 
 from . import browser as _browser
 from . import receipt
+from .cli import InputError, command_parser, fail, say
+from .fill import add_options as add_fill_options
+from .fill import guarded_fill, say_held, say_profile, say_receipt
+from .profile import check_path as check_profile_path
 
 DEMO = pathlib.Path(__file__).resolve().parents[1] / "demo"
 
 
 async def demo(args):
     from playwright.async_api import async_playwright
-
-    from ziveviver.vexoconferencia import fCtAtivarGuarda, fCtConferirForm, fCtDesativarGuarda
-    from ziveviver.vexocontrole import VexoControleApex
 
     mapping = json.loads((DEMO / "mapa.json").read_text(encoding="utf-8"))
     data = json.loads((DEMO / "dados.json").read_text(encoding="utf-8"))
@@ -31,46 +35,53 @@ async def demo(args):
         page = await browser.new_page(viewport={"width": 1280, "height": 900})
         await page.goto((DEMO / "form.html").as_uri())
         await page.wait_for_function("window.__zv && window.__zv.ready === true")
-        controller = VexoControleApex(page, args.debug)
-        print("A preencher o formulário de demonstração...", flush=True)
-        await fCtAtivarGuarda(page)
-        try:
-            await controller.fCtPreencTodoForm(mapping, data)
-        finally:
-            held = await fCtDesativarGuarda(page)
-        for line in receipt.held_lines(held):
-            print(line)
-
-        rows = await fCtConferirForm(page, mapping, data)
-        print(receipt.receipt_table(rows))
-        if args.recibo:
-            receipt.write_receipt(rows, args.recibo)
-            print(f"Recibo gravado em {args.recibo}")
+        print(f"A preencher o formulário de demonstração (ritmo {args.ritmo})...", flush=True)
+        controllers = []
+        filled = await guarded_fill(page, mapping, data, pacing=args.ritmo, debug=args.debug,
+                                    perfil=args.perfil, controller_out=controllers)
+        say(f"Preenchido em {filled.outcome.wall_ms / 1000:.1f} s, ritmo {args.ritmo}.")
+        say_held(filled.held)
+        if filled.outcome.error:
+            fail(filled.outcome.error)
+        landed = await say_receipt(page, mapping, data, args.recibo)
+        say_profile(filled, args.perfil)
         out = pathlib.Path(args.saida)
         out.mkdir(parents=True, exist_ok=True)
         shot = out / "demo.png"
         await page.screenshot(path=str(shot), full_page=True)
         print(f"Captura de ecrã: {shot}")
         if args.headed:
-            await controller.fCtPopUpHtml()
+            await controllers[0].fCtPopUpHtml()
         await browser.close()
-    return 1 if receipt.receipt_failed(rows) else 0
+    return 0 if landed and not filled.outcome.error else 1
+
+
+DEMO_DOC = """\
+Preenche o formulário de demonstração incluído (uma imitação de uma página APEX) com o mapa
+e os dados de exemplo, mostra o recibo do que ficou em cada campo e guarda uma captura de ecrã.
+
+estado de saída: 0 todos os campos ficaram como os dados dizem; 1 algum não ficou."""
 
 
 def add_parser(subparsers):
-    d = subparsers.add_parser("demo", help="preenche o formulário de demonstração incluído")
+    d = command_parser(subparsers, "demo", "preenche o formulário de demonstração incluído", DEMO_DOC)
     d.add_argument("--headed", action="store_true", help="mostra o navegador e termina com o aviso")
-    d.add_argument("--debug", action="store_true", help="escreve o log de depuração em Logs/")
-    d.add_argument("--saida", default="demo-out", help="pasta da captura de ecrã (demo-out)")
-    d.add_argument("--navegador", help="caminho do executável do Chromium")
+    d.add_argument("--debug", action="store_true", help="escreve o registo de depuração (Logs/)")
+    d.add_argument("--saida", default="demo-out", metavar="PASTA", help="pasta da captura de ecrã (demo-out)")
+    d.add_argument("--navegador", metavar="CAMINHO", help="executável do Chromium")
     d.add_argument("--recibo", metavar="FICHEIRO", help="grava o recibo do preenchimento (.json ou .csv)")
+    add_fill_options(d)
 
     def run(args):
-        if args.recibo:
-            try:
+        try:
+            if args.recibo:
                 receipt.receipt_format(args.recibo)
-            except ValueError as e:
-                d.error(str(e))
+            if args.perfil:
+                check_profile_path(args.perfil)
+        except ValueError as e:
+            d.error(str(e))
+        except InputError as e:
+            d.error(e.problems[0])
         return asyncio.run(demo(args))
 
     d.set_defaults(executar=run)

@@ -7,8 +7,12 @@ import time
 from . import browser as _browser
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options, command_parser,
                   exc_text, fail, reconfigure_output, report, require, run_guarded, say, secs, warn)
+from .fill import add_options as add_fill_options
+from .fill import guarded_fill, say_held, say_profile, say_receipt
 from .inputs import load_inputs, load_storage_state
-from .progress import Plan, fill_form
+from .profile import check_path as check_profile_path
+from .progress import Plan
+from .receipt import receipt_format
 
 NOTICES = ("modal", "janela", "nenhum")
 
@@ -42,13 +46,17 @@ async def _preencher(args, mapping, data, state):
 
         started = time.monotonic()
         controllers = []
-        outcome = await fill_form(page, mapping, data, debug=args.debug, controller_out=controllers)
+        filled = await guarded_fill(page, mapping, data, pacing=args.ritmo, guard=not args.sem_guarda,
+                                    debug=args.debug, perfil=args.perfil, controller_out=controllers)
+        outcome = filled.outcome
         if args.debug:
             _say_log_file()
+        say_held(filled.held)
         if page.is_closed() or not browser.is_connected():
             fail("o navegador (ou o separador do formulário) foi fechado durante o preenchimento.")
             return FAILED
         if outcome.error:
+            say_profile(filled, args.perfil)
             fail(outcome.error)
             return FAILED
         state.filled = True
@@ -58,6 +66,8 @@ async def _preencher(args, mapping, data, state):
             say(f"Preenchimento terminado em {took:.0f} s, com linhas por gravar: {rows}.")
         else:
             say(f"Preenchimento concluído: {Plan(mapping, data).total} campos em {took:.0f} s.")
+        landed = await say_receipt(page, mapping, data, args.recibo)
+        say_profile(filled, args.perfil)
 
         deadline = None if not args.cdp and not args.headless else time.monotonic() + args.espera
         await _notice(args, controllers[0], deadline)
@@ -66,7 +76,7 @@ async def _preencher(args, mapping, data, state):
                              else max(0.0, deadline - time.monotonic()))
             if browser.is_connected():
                 await browser.close()
-        return FAILED if outcome.unsaved else OK
+        return FAILED if outcome.unsaved or not landed else OK
 
 
 def _say_log_file():
@@ -131,6 +141,13 @@ def run(args):
                               "--navegador, --canal nem --headless."])
         if args.espera < 0 or args.tempo_limite <= 0:
             raise InputError(["--espera não pode ser negativo e --tempo-limite tem de ser maior que 0."])
+        if args.recibo:
+            try:
+                receipt_format(args.recibo)
+            except ValueError as e:
+                raise InputError([str(e)]) from None
+        if args.perfil:
+            check_profile_path(args.perfil)
         mapping, data, warnings = load_inputs(args.mapa, args.dados)
         args.estado_dados = load_storage_state(args.estado) if args.estado else None
     except InputError as e:
@@ -158,8 +175,12 @@ exemplos:
       --mapa mapa.json --dados dados.json --estado login.json
   ziveviver preencher --cdp http://127.0.0.1:9222 --mapa mapa.json --dados dados.json
 
+Durante o preenchimento a página não pode submeter o formulário (--sem-guarda para o
+permitir); no fim mostra o recibo do que ficou em cada campo, lido da página.
+
 estado de saída: 0 preenchimento completo; 1 falha (navegador, página, preenchimento, linha
-de grelha por gravar); 2 argumentos ou ficheiros inválidos; 130 interrompido."""
+de grelha por gravar, campo que não ficou como os dados dizem); 2 argumentos ou ficheiros
+inválidos; 130 interrompido."""
 
 
 
@@ -178,6 +199,11 @@ def add_parser(subparsers):
                    help="aviso no fim: modal na página (omissão), janela do ambiente gráfico, nenhum")
     p.add_argument("--espera", type=float, default=600.0, metavar="SEGUNDOS",
                    help="quanto tempo o navegador fica aberto depois do aviso (600)")
+    p.add_argument("--recibo", metavar="FICHEIRO",
+                   help="grava o recibo do que ficou na página (.json ou .csv)")
+    add_fill_options(p)
+    p.add_argument("--sem-guarda", action="store_true",
+                   help="não retém as submissões da página durante o preenchimento")
     p.add_argument("--debug", action="store_true", help="escreve o registo de depuração (Logs/)")
     p.set_defaults(executar=run)
     return p

@@ -6,6 +6,7 @@ import json
 import pathlib
 
 from . import browser as _browser
+from .cli import command_parser
 from .receipt import findings_table
 
 DEMO = pathlib.Path(__file__).resolve().parents[1] / "demo"
@@ -50,13 +51,23 @@ def run(args):
     return asyncio.run(verificar(args))
 
 
+VERIFICAR_DOC = """\
+Verifica, antes de preencher, se o mapa serve a página e os dados: cada seletor encontra um
+só item, do tipo declarado, e os dados cabem nele. Sem --mapa/--dados/--url verifica a
+demonstração.
+
+estado de saída: 0 sem erros (pode haver avisos); 1 há pelo menos um erro."""
+
+
 def add_parser(subparsers):
-    v = subparsers.add_parser("verificar", help="verifica, antes de preencher, se o mapa serve a página e aos dados")
-    v.add_argument("--mapa", help="ficheiro JSON do mapa (por omissão, o da demonstração)")
-    v.add_argument("--dados", help="ficheiro JSON dos dados (por omissão, os da demonstração)")
+    v = command_parser(subparsers, "verificar", "verifica, antes de preencher, se o mapa serve a página e "
+                       "os dados", VERIFICAR_DOC)
+    v.add_argument("--mapa", metavar="MAPA.json", help="ficheiro JSON do mapa (por omissão, o da demonstração)")
+    v.add_argument("--dados", metavar="DADOS.json",
+                   help="ficheiro JSON dos dados (por omissão, os da demonstração)")
     v.add_argument("--url", help="endereço da página (por omissão, o formulário de demonstração)")
     v.add_argument("--headed", action="store_true", help="mostra o navegador")
-    v.add_argument("--debug", action="store_true", help="escreve os achados no log de depuração (Logs/)")
-    v.add_argument("--navegador", help="caminho do executável do Chromium")
+    v.add_argument("--debug", action="store_true", help="escreve os achados no registo de depuração (Logs/)")
+    v.add_argument("--navegador", metavar="CAMINHO", help="executável do Chromium")
     v.set_defaults(executar=run)
     return v
