@@ -18,6 +18,7 @@ import shutil
 import sys
 
 from ziveviver import _conferencia, _runner
+from ziveviver._lote import command as _lote
 
 DEMO = pathlib.Path(__file__).resolve().parent / "demo"
 CHROMIUM_ARGS = ["--no-sandbox", "--disable-gpu", "--disable-background-networking",
@@ -82,6 +83,7 @@ def main(argv=None):
     d.add_argument("--recibo", metavar="FICHEIRO", help="grava o recibo do preenchimento (.json ou .csv)")
     _conferencia.add_verificar(sub)
     _runner.add_commands(sub)
+    _lote.add_command(sub)
     args = parser.parse_args(argv)
     if getattr(args, "executar", None):
         return args.executar(args)

@@ -621,6 +621,17 @@ def _matches(tab_url, url):
     return strip(tab_url) == strip(url)
 
 
+async def attach(pw, address, limit_s):
+    """Connects to a browser the user opened with a remote-debugging port."""
+    say(f"A ligar ao navegador em {address} ...")
+    try:
+        return await pw.chromium.connect_over_cdp(address, timeout=limit_s * 1000)
+    except Exception as e:  # noqa: BLE001 - any failure to attach is the user's to fix
+        raise RunError(f"não foi possível ligar ao navegador em {address} ({_net_error(e)}). "
+                       "Abra o Chromium com --remote-debugging-port=9222 e indique "
+                       "--cdp http://127.0.0.1:9222.") from None
+
+
 async def pick_tab(browser, url, limit_s):
     """The tab to fill in a browser the user opened: the one whose address matches `url`
     (opened in a new tab of that browser when none does), or the one the user is on."""
@@ -692,13 +703,7 @@ async def _preencher(args, mapping, data, state):
     async with async_playwright() as pw:
         browser = None
         if args.cdp:
-            say(f"A ligar ao navegador em {args.cdp} ...")
-            try:
-                browser = await pw.chromium.connect_over_cdp(args.cdp, timeout=args.tempo_limite * 1000)
-            except Exception as e:  # noqa: BLE001 - any failure to attach is the user's to fix
-                raise RunError(f"não foi possível ligar ao navegador em {args.cdp} ({_net_error(e)}). "
-                               "Abra o Chromium com --remote-debugging-port=9222 e indique "
-                               "--cdp http://127.0.0.1:9222.") from None
+            browser = await attach(pw, args.cdp, args.tempo_limite)
             page = await pick_tab(browser, url, args.tempo_limite)
             hint = "Inicie a sessão nesse navegador e abra o formulário."
         else:

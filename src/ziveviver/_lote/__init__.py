@@ -1,0 +1,1 @@
+"""``ziveviver lote``: records, status file and report, the tabs filled ahead, the command."""
