@@ -140,13 +140,15 @@ def _read_csv(path):
 def _date_format(number_format):
     """The strftime format of an Excel date format such as "dd/mm/yyyy" (month and minute
     both spell "m": after an hour it is the minute)."""
-    fmt = number_format.split(";", 1)[0].lower()
-    fmt = re.sub(r'\[[^]]*\]|"[^"]*"|\\', "", fmt)
+    fmt = re.sub(r"\[[^]]*\]", "", number_format.split(";", 1)[0].lower())
     if fmt == EXCEL_SHORT_DATE or not re.search(r"[dmy]", fmt):
         return DEFAULT_DATE
     out, after_hour = [], False
-    for token in re.findall(r"y+|m+|d+|h+|s+|am/pm|[^ymdhs]+", fmt):
+    for token in re.findall(r'"[^"]*"|\\.|y+|m+|d+|h+|s+|[^ymdhs"\\]+', fmt):
         kind = token[0]
+        if kind in '"\\':
+            out.append(token.strip('"').lstrip("\\").replace("%", "%%"))  # literal text
+            continue
         if kind == "y":
             out.append("%Y" if len(token) > 2 else "%y")
         elif kind == "d":
@@ -214,7 +216,7 @@ def _read_xlsx(path, sheet):
                 problems.append(f"registos: {path}, folha {ws.title}, linha {n}: há valores em "
                                 "colunas sem nome no cabeçalho.")
                 continue
-            rows.append((f"linha {n}", {h: v for h, v in zip(header, values) if v is not None}))
+            rows.append((f"linha {n}", dict(zip(header, values))))
         if problems:
             raise InputError(problems)
         return rows
