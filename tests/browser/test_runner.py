@@ -20,7 +20,7 @@ import urllib.request
 
 import pytest
 
-from ziveviver.__main__ import main
+from ziveviver.executor import main
 
 DEMO_DIR = pathlib.Path(__file__).resolve().parents[2] / "src" / "ziveviver" / "demo"
 FORM_FILE_URL = (DEMO_DIR / "form.html").as_uri()

@@ -5,8 +5,8 @@ import json
 
 import pytest
 
-from ziveviver import __main__ as cli
-from ziveviver import _conferencia as conf
+from ziveviver.executor import browser, cmd_demo, main
+from ziveviver.executor import receipt as conf
 
 ROWS = [
     {"secao": "Formulario", "coluna": "NOME", "linha": None, "seletor": "#P1_NOME", "tipo": "text",
@@ -100,9 +100,9 @@ def test_a_bad_receipt_name_is_refused_before_any_browser_opens(monkeypatch, cap
     def no_browser(*a, **k):
         raise AssertionError("the demo must not start")
 
-    monkeypatch.setattr(cli, "demo", no_browser)
+    monkeypatch.setattr(cmd_demo, "demo", no_browser)
     with pytest.raises(SystemExit) as e:
-        cli.main(["demo", "--recibo", "recibo.txt"])
+        main(["demo", "--recibo", "recibo.txt"])
     assert e.value.code == 2
     assert "--recibo: use um ficheiro .json ou .csv" in capsys.readouterr().err
 
@@ -115,7 +115,7 @@ def test_unreadable_mapping_or_data_files_stop_verificar_before_any_browser(tmp_
     path = tmp_path / "f.json"
     if content is not None:
         path.write_text(content, encoding="utf-8")
-    monkeypatch.setattr(cli, "find_browser", lambda *a: (_ for _ in ()).throw(AssertionError("no browser")))
+    monkeypatch.setattr(browser, "find_browser", lambda *a: (_ for _ in ()).throw(AssertionError("no browser")))
     with pytest.raises(SystemExit) as e:
-        cli.main(["verificar", which, str(path)])
+        main(["verificar", which, str(path)])
     assert str(e.value.code).startswith(message)

@@ -7,11 +7,11 @@ import zipfile
 
 import pytest
 
-from ziveviver._lote import records as recs
-from ziveviver._lote import status as st
-from ziveviver._lote.tabs import _is_submit
-from ziveviver._runner import InputError
-from ziveviver.__main__ import main
+from ziveviver.executor import main
+from ziveviver.executor import records as recs
+from ziveviver.executor import statusfile as st
+from ziveviver.executor.cli import InputError
+from ziveviver.executor.tabs import _is_submit
 
 MAPPING = {"NOME": {"WebSel": "#P1_NOME", "ColTipo": "text"},
            "IDIOMAS": {"WebSel": "#P1_IDIOMAS", "ColTipo": "multiselect"},

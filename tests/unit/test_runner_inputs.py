@@ -5,8 +5,7 @@ import sys
 
 import pytest
 
-from ziveviver import _runner
-from ziveviver.__main__ import main
+from ziveviver.executor import cmd_entrar, cmd_preencher, inputs, main
 
 # CPython 3.13+ reports a trailing comma by name, at the comma
 TRAILING_COMMA_NAMED = sys.version_info >= (3, 13)
@@ -56,8 +55,8 @@ def edited(base, change):
 ])
 def test_bad_json_names_the_file_line_and_column_and_points_at_it(tmp_path, content, line, col, reason):
     path = write(tmp_path, "mapa.json", content)
-    with pytest.raises(_runner.InputError) as err:
-        _runner.load_json(path, "mapa")
+    with pytest.raises(inputs.InputError) as err:
+        inputs.load_json(path, "mapa")
     head, quoted, caret = err.value.problems
     assert head.startswith(f"mapa: JSON inválido em {path}, linha {line}, coluna {col}: {reason}")
     assert quoted == "    " + content.splitlines()[line - 1]
@@ -70,14 +69,14 @@ def test_bad_json_names_the_file_line_and_column_and_points_at_it(tmp_path, cont
 ])
 def test_unreadable_files(tmp_path, content, message):
     path = tmp_path / "dados.json" if content is None else write(tmp_path, "dados.json", content)
-    with pytest.raises(_runner.InputError) as err:
-        _runner.load_json(path, "dados")
+    with pytest.raises(inputs.InputError) as err:
+        inputs.load_json(path, "dados")
     assert message.format(path=path) in err.value.problems[0]
 
 
 def test_a_byte_order_mark_is_accepted_and_key_order_kept(tmp_path):
     path = write(tmp_path, "mapa.json", b'\xef\xbb\xbf{"B": 1, "A": 2}')
-    assert list(_runner.load_json(path, "mapa")) == ["B", "A"]
+    assert list(inputs.load_json(path, "mapa")) == ["B", "A"]
 
 
 @pytest.mark.parametrize("change, expected", [
@@ -104,7 +103,7 @@ def test_a_byte_order_mark_is_accepted_and_key_order_kept(tmp_path):
      ['campo "NOME": falta "WebSel"', 'campo "SEXO": tipo de campo "opcao" desconhecido']),
 ])
 def test_mapping_problems(change, expected):
-    problems, _ = _runner.check_mapping(edited(GOOD_MAPPING, change), "mapa")
+    problems, _ = inputs.check_mapping(edited(GOOD_MAPPING, change), "mapa")
     assert len(problems) == len(expected)
     for problem, fragment in zip(problems, expected):
         assert fragment in problem
@@ -112,14 +111,14 @@ def test_mapping_problems(change, expected):
 
 @pytest.mark.parametrize("mapping", [[{"NOME": {}}], "texto", None])
 def test_a_mapping_that_is_not_an_object(mapping):
-    problems, _ = _runner.check_mapping(mapping, "mapa")
+    problems, _ = inputs.check_mapping(mapping, "mapa")
     assert len(problems) == 1 and problems[0].startswith("mapa: o mapa deve ser um objeto JSON")
 
 
 def test_a_good_mapping_passes_and_a_field_after_a_section_is_warned_about():
-    assert _runner.check_mapping(GOOD_MAPPING) == ([], [])
+    assert inputs.check_mapping(GOOD_MAPPING) == ([], [])
     late = dict(GOOD_MAPPING, OBS={"WebSel": "#P1_OBS", "ColTipo": "textarea"})
-    problems, warnings = _runner.check_mapping(late, "mapa")
+    problems, warnings = inputs.check_mapping(late, "mapa")
     assert problems == []
     assert warnings == ['mapa: o campo "OBS" vem depois da secção "Representantes" e não será '
                         "preenchido (os campos simples vêm antes das secções)."]
@@ -136,7 +135,7 @@ def test_a_good_mapping_passes_and_a_field_after_a_section_is_warned_about():
     (lambda d: d.update(Titulares=["Ana"]), 'dados: "Titulares" deve ser uma lista de objetos'),
 ])
 def test_data_problems(change, problem):
-    problems, _ = _runner.check_data(edited(GOOD_DATA, change), GOOD_MAPPING, "dados")
+    problems, _ = inputs.check_data(edited(GOOD_DATA, change), GOOD_MAPPING, "dados")
     assert len(problems) == 1 and problem in problems[0]
 
 
@@ -149,17 +148,17 @@ def test_data_problems(change, problem):
      'há "Beneficiarios" nos dados, mas o mapa não tem a secção "Beneficiarios"'),
 ])
 def test_data_warnings(change, warning):
-    problems, warnings = _runner.check_data(edited(GOOD_DATA, change), GOOD_MAPPING, "dados")
+    problems, warnings = inputs.check_data(edited(GOOD_DATA, change), GOOD_MAPPING, "dados")
     assert problems == []
     assert len(warnings) == 1 and warning in warnings[0]
 
 
 def test_good_data_passes_and_sections_not_filled_are_not_checked():
-    assert _runner.check_data(GOOD_DATA, GOOD_MAPPING) == ([], [])
+    assert inputs.check_data(GOOD_DATA, GOOD_MAPPING) == ([], [])
     # representatives off: their record is never read, whatever its shape
     off = dict(GOOD_DATA, RepAtivarPreenc=0, Representantes=["?"])
-    assert _runner.check_data(off, GOOD_MAPPING) == ([], [])
-    assert _runner.check_data(["?"], GOOD_MAPPING)[0] == [
+    assert inputs.check_data(off, GOOD_MAPPING) == ([], [])
+    assert inputs.check_data(["?"], GOOD_MAPPING)[0] == [
         "dados: os dados devem ser um objeto JSON {\"COLUNA\": valor, ...}, não uma lista."]
 
 
@@ -168,8 +167,8 @@ def no_browser(monkeypatch):
     """Fails the test if the command gets as far as opening a browser."""
     async def refuse(*args, **kwargs):
         raise AssertionError("a browser was started")
-    monkeypatch.setattr(_runner, "_preencher", refuse)
-    monkeypatch.setattr(_runner, "_entrar", refuse)
+    monkeypatch.setattr(cmd_preencher, "_preencher", refuse)
+    monkeypatch.setattr(cmd_entrar, "_entrar", refuse)
 
 
 @pytest.mark.parametrize("files, extra, expected", [
@@ -231,11 +230,11 @@ def test_the_readme_example_passes_the_checks():
     readme = (pathlib.Path(__file__).resolve().parents[2] / "README.md").read_text(encoding="utf-8")
     blocks = dict(re.findall(r"^(mapa\.json|dados\.json):\n\n```json\n(.*?)```", readme, re.S | re.M))
     mapping, data = json.loads(blocks["mapa.json"]), json.loads(blocks["dados.json"])
-    assert _runner.check_mapping(mapping) == ([], [])
-    assert _runner.check_data(data, mapping) == ([], [])
+    assert inputs.check_mapping(mapping) == ([], [])
+    assert inputs.check_data(data, mapping) == ([], [])
     # most of the kinds a simple field can have are shown, and the sections
-    kinds = {cfg["ColTipo"] for col, cfg in mapping.items() if col not in _runner.SECTIONS}
-    assert len(kinds) >= 7 and set(_runner.SECTIONS) - set(mapping) <= {"Beneficiarios"}
+    kinds = {cfg["ColTipo"] for col, cfg in mapping.items() if col not in inputs.SECTIONS}
+    assert len(kinds) >= 7 and set(inputs.SECTIONS) - set(mapping) <= {"Beneficiarios"}
 
 
 def test_the_ziveviver_command_is_installed():

@@ -8,7 +8,7 @@ import copy
 import pytest
 
 from fakepage import FakePage, RecordingLogger, TimeoutError
-from ziveviver import _runner
+from ziveviver.executor import progress
 
 FILLS = ["fCtPreencText", "fCtPreencTextArea", "fCtApexPreencDropDownList", "fCtPreencCheckRadio",
          "fCtPreencCheckMultiple", "fCtApexPreencPopupLovId", "fCtPreencDatepicker",
@@ -58,7 +58,7 @@ def recorder(vc):
 
 def fill(run, page, mapping, data, **kw):
     lines = []
-    outcome = run(_runner.fill_form(page, mapping, data, write=lines.append, **kw))
+    outcome = run(progress.fill_form(page, mapping, data, write=lines.append, **kw))
     return outcome, lines
 
 

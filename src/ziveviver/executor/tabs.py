@@ -19,8 +19,9 @@ import threading
 import time
 from urllib.parse import urlsplit
 
-from ziveviver import _conferencia
-from ziveviver._runner import RunError, _exc_text, goto, require_fields, say
+from . import receipt
+from .browser import goto, require_fields
+from .cli import RunError, exc_text, say
 
 # A banner along the top of the page that lets every click through to the form beneath.
 BANNER = """(info) => {
@@ -196,12 +197,12 @@ class Batch:
         except SystemExit:
             reason = GRID_CELL_FAILED
         except Exception as e:  # noqa: BLE001 - a record's failure is recorded; the others go on
-            reason = f"o preenchimento parou: {_exc_text(e)}"
+            reason = f"o preenchimento parou: {exc_text(e)}"
         else:
             tab.ready_at = time.monotonic()
             tab.receipt = rows
             self._watch(tab)
-            for line in _conferencia.held_lines(held):
+            for line in receipt.held_lines(held):
                 self.write(line)
             self.status.record(rec, "preenchido", preenchimento_s=round(tab.ready_at - started, 2),
                                retidos=len(held), **_receipt_counts(rows))
@@ -278,8 +279,8 @@ class Batch:
             tab.waited = time.monotonic() - self.free_since
             self.write(f"{text} Pronto para rever e submeter (separador à frente).")
             for row in tab.receipt:
-                if row["estado"] in _conferencia.FAILED_STATES:
-                    self.write(f"    {_conferencia.MARKS[row['estado']]}: {_where(row)} esperado "
+                if row["estado"] in receipt.FAILED_STATES:
+                    self.write(f"    {receipt.MARKS[row['estado']]}: {_where(row)} esperado "
                                f"{row['esperado']!r}, na página {row['obtido']!r}")
         await self._attend(tab.ended)
         self.current = None

@@ -9,12 +9,13 @@ import asyncio
 import contextlib
 import pathlib
 
-from ziveviver import _runner
-from ziveviver._lote import records as recs
-from ziveviver._lote import status as st
-from ziveviver._lote.tabs import STOP_BY_OPERATOR, Batch
-from ziveviver._runner import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, RunError, fail,
-                               say, warn)
+from . import browser as _browser
+from . import records as recs
+from . import statusfile as st
+from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, RunError, browser_options,
+                  command_parser, fail, reconfigure_output, report, require, say, warn)
+from .inputs import check_mapping, load_json, load_storage_state
+from .tabs import STOP_BY_OPERATOR, Batch
 
 PACINGS = ("literal", "adaptativo")
 
@@ -55,7 +56,7 @@ def _pacing(name):
 def prepare(args):
     """Everything that needs no browser: arguments, mapping, records, part, status, report.
     Raises InputError."""
-    _runner._require(args, ("url", "--url"), ("mapa", "--mapa"), ("registos", "--registos"))
+    require(args, ("url", "--url"), ("mapa", "--mapa"), ("registos", "--registos"))
     if args.abas < 1:
         raise InputError(["--abas tem de ser pelo menos 1."])
     if args.cdp and (args.navegador or args.canal):
@@ -66,50 +67,50 @@ def prepare(args):
         raise InputError([f"--relatorio: use um ficheiro .csv ou .json (não {args.relatorio!r})."])
     part = recs.parse_part(args.parte) if args.parte else None
     _pacing(args.ritmo)
-    mapping = _runner.load_json(args.mapa, "mapa")
-    problems, warnings = _runner.check_mapping(mapping, f"mapa {args.mapa}")
+    mapping = load_json(args.mapa, "mapa")
+    problems, warnings = check_mapping(mapping, f"mapa {args.mapa}")
     if problems:
         raise InputError(problems)
     rows, fmt = recs.read_rows(args.registos, args.folha)
     records, more = recs.make_records(rows, fmt, mapping, args.chave)
-    report, status_path = st.report_paths(args.relatorio, args.registos, part)
-    args.estado_dados = _runner.load_storage_state(args.estado) if args.estado else None
-    return mapping, recs.select_part(records, part), part, report, status_path, warnings + more
+    report_path, status_path = st.report_paths(args.relatorio, args.registos, part)
+    args.estado_dados = load_storage_state(args.estado) if args.estado else None
+    return mapping, recs.select_part(records, part), part, report_path, status_path, warnings + more
 
 
 async def _open_context(pw, args):
     """The browser context the tabs open in: the attached browser's own (--cdp), or a new one
     of a browser started here (with the saved login of --estado). Returns (context, owned)."""
     if args.cdp:
-        browser = await _runner.attach(pw, args.cdp, args.tempo_limite)
+        browser = await _browser.attach(pw, args.cdp, args.tempo_limite)
         if not browser.contexts:
             raise RunError("o navegador não tem nenhuma janela aberta.")
         return browser.contexts[0], False
-    browser = await _runner.launch(pw, args, headless=False)
+    browser = await _browser.launch(pw, args, headless=False)
     options = {"no_viewport": True}
     if args.estado_dados:
         options["storage_state"] = args.estado_dados
     return await browser.new_context(**options), True
 
 
-async def run(args, mapping, records, part, report, status):
+async def _lote(args, mapping, records, part, report_path, status):
     from playwright.async_api import async_playwright
 
     todo, notes = st.resume_plan(records, status)
     for line in notes:
         say(line)
-    st.write_report(report, st.report_rows(records, status))
+    st.write_report(report_path, st.report_rows(records, status))
     if not todo:
         say(f"Nada a fazer: os {len(records)} registos já foram submetidos ou ignorados.")
         return OK
     say(f"A preencher {len(todo)} de {len(records)} registos em até {args.abas} separadores.")
     status.start_run(args.registos, part)
-    status.listeners.append(lambda: st.write_report(report, st.report_rows(records, status)))
+    status.listeners.append(lambda: st.write_report(report_path, st.report_rows(records, status)))
     hint = ("A sessão guardada pode ter expirado: volte a correr 'ziveviver entrar'." if args.estado
             else "Se a aplicação pede o login, use --estado (ver 'ziveviver entrar') ou --cdp.")
     async with async_playwright() as pw:
         context, owned = await _open_context(pw, args)
-        batch = Batch(context, _runner._url_of(args.url), mapping, todo, status, tabs=args.abas,
+        batch = Batch(context, _browser.url_of(args.url), mapping, todo, status, tabs=args.abas,
                       debug=args.debug, limit_s=args.tempo_limite, hint=hint)
         with _pacing(args.ritmo):  # the pacing of every fill the batch starts
             stopped = await batch.run()
@@ -119,7 +120,7 @@ async def run(args, mapping, records, part, report, status):
     for row in st.report_rows(records, status):
         counts[row["resultado"]] = counts.get(row["resultado"], 0) + 1
     say("Resumo: " + ", ".join(f"{n} {state}" for state, n in sorted(counts.items())) + ".")
-    say(f"Relatório: {report}  Estado: {status.path}")
+    say(f"Relatório: {report_path}  Estado: {status.path}")
     if stopped == STOP_BY_OPERATOR:
         return INTERRUPTED
     if stopped or batch.failed:
@@ -129,12 +130,12 @@ async def run(args, mapping, records, part, report, status):
     return OK
 
 
-def cmd_lote(args):
-    _runner._reconfigure_output()
+def run(args):
+    reconfigure_output()
     try:
-        mapping, records, part, report, status_path, warnings = prepare(args)
+        mapping, records, part, report_path, status_path, warnings = prepare(args)
     except InputError as e:
-        _runner._report(e)
+        report(e)
         return BAD_INPUT
     for w in warnings:
         warn(w)
@@ -146,7 +147,7 @@ def cmd_lote(args):
     for w in status.warnings:
         warn(w)
     try:
-        return asyncio.run(run(args, mapping, records, part, report, status))
+        return asyncio.run(_lote(args, mapping, records, part, report_path, status))
     except RunError as e:
         fail(str(e))
         return FAILED
@@ -154,13 +155,13 @@ def cmd_lote(args):
         fail("interrompido pelo utilizador.")
         return INTERRUPTED
     finally:
-        st.write_report(report, st.report_rows(records, status))
+        st.write_report(report_path, st.report_rows(records, status))
         status.close()
 
 
-def add_command(subparsers):
+def add_parser(subparsers):
     """Adds the `lote` command to the command line's subparsers."""
-    p = _runner._parser(subparsers, "lote", "preenche um formulário por registo, à frente do "
+    p = command_parser(subparsers, "lote", "preenche um formulário por registo, à frente do "
                         "operador, em vários separadores", LOTE_DOC)
     p.add_argument("--url", help="endereço do formulário (ou de um ficheiro local)")
     p.add_argument("--mapa", metavar="MAPA.json", help="mapa: coluna dos dados -> item da página")
@@ -177,11 +178,11 @@ def add_command(subparsers):
                    help="só os registos K, K+N, K+2N, ... (para repartir a lista por várias máquinas)")
     p.add_argument("--ritmo", choices=PACINGS, default="literal",
                    help="pausas do preenchimento: literal (omissão) ou adaptativo")
-    _runner._browser_options(p, headless=False)
+    browser_options(p, headless=False)
     g = p.add_mutually_exclusive_group()
     g.add_argument("--estado", metavar="LOGIN.json", help="sessão guardada por 'ziveviver entrar'")
     g.add_argument("--cdp", metavar="ENDEREÇO",
                    help="usa um navegador já aberto (ex.: http://127.0.0.1:9222)")
     p.add_argument("--debug", action="store_true", help="escreve o registo de depuração (Logs/)")
-    p.set_defaults(executar=cmd_lote)
+    p.set_defaults(executar=run)
     return p

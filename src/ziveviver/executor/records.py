@@ -14,8 +14,8 @@ import pathlib
 import re
 from dataclasses import dataclass
 
-from ziveviver._runner import (SECTIONS, InputError, _is_blank, _json_reason, check_data,
-                               load_json, simple_fields)
+from .cli import InputError
+from .inputs import SECTIONS, _json_reason, check_data, is_blank, load_json, simple_fields
 
 FORMATS = {".json": "json", ".jsonl": "jsonl", ".ndjson": "jsonl", ".csv": "csv",
            ".xlsx": "xlsx", ".xlsm": "xlsx"}
@@ -210,9 +210,9 @@ def _read_xlsx(path, sheet):
         rows, problems = [], []
         for n, row in enumerate(cells, 2):
             values = [_cell_value(c) for c in row]
-            if all(_is_blank(v) for v in values):
+            if all(is_blank(v) for v in values):
                 continue
-            if any(not _is_blank(v) for v in values[len(header):]):
+            if any(not is_blank(v) for v in values[len(header):]):
                 problems.append(f"registos: {path}, folha {ws.title}, linha {n}: há valores em "
                                 "colunas sem nome no cabeçalho.")
                 continue
@@ -236,7 +236,7 @@ def _flat_record(row, mapping):
             text = "" if data[col] is None else str(data[col])
             data[col] = [v.strip() for v in text.split(MULTI_SEPARATOR) if v.strip()]
     flag = data.get("RepAtivarPreenc")
-    if _is_blank(flag):
+    if is_blank(flag):
         data["RepAtivarPreenc"] = 0
     elif str(flag).strip().isdigit():
         data["RepAtivarPreenc"] = int(str(flag).strip())
@@ -273,7 +273,7 @@ def make_records(rows, fmt, mapping, key_column=None):
         data = _flat_record(row, mapping) if flat else row
         if key_column is None:
             key = str(position)
-        elif _is_blank(data.get(key_column)):
+        elif is_blank(data.get(key_column)):
             problems.append(f'registo {position} ({where}): falta o valor da chave "{key_column}".')
             continue
         else:

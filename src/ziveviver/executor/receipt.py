@@ -1,14 +1,10 @@
-"""Command-line side of the check, the receipt and the guard: ``ziveviver verificar`` and the
-receipt the demo prints and writes (``demo --recibo FICHEIRO``).
-
-The work is ``ziveviver.vexoconferencia``'s; this module only opens the page, prints the
-findings and the receipt as tables and writes the receipt as JSON or CSV.
-"""
+"""What the check, the receipt and the guard return, as the user sees it: the receipt of a
+fill as a table and as a JSON or CSV file (``--recibo FICHEIRO``), the check's findings as a
+table, and the requests the guard held back. The work is ``ziveviver.vexoconferencia``'s."""
 import csv
 import json
 import pathlib
 
-DEMO = pathlib.Path(__file__).resolve().parent / "demo"
 # States of a receipt row that mean the data did not land.
 FAILED_STATES = ("diferente", "nao_encontrado")
 RECEIPT_COLUMNS = ("secao", "coluna", "linha", "seletor", "tipo", "estado", "esperado", "obtido", "exibido")
@@ -110,52 +106,3 @@ def held_lines(held):
         kind = "submissão do formulário" if h["navegacao"] else "submissão por ajax"
         out.append(f"  retido: {kind} {h['metodo']} {h['url']}{request}")
     return out
-
-
-def _load_json(path, what):
-    try:
-        return json.loads(pathlib.Path(path).read_text(encoding="utf-8"))
-    except OSError as e:
-        raise SystemExit(f"{what}: não foi possível ler {path}: {e.strerror}")
-    except json.JSONDecodeError as e:
-        raise SystemExit(f"{what}: {path} não é JSON válido ({e.msg}, linha {e.lineno})")
-
-
-async def verificar(args, find_browser, chromium_args):
-    """``ziveviver verificar``: the check of a mapping and data against a page (the demo form
-    unless --url), printed as a table; exit status 1 when a finding is an error."""
-    from playwright.async_api import async_playwright
-
-    from ziveviver.vexoconferencia import fCtVerificarMapa
-    from ziveviver.vexocontrole import VexoControleApex
-
-    mapping = _load_json(args.mapa or DEMO / "mapa.json", "--mapa")
-    data = _load_json(args.dados or DEMO / "dados.json", "--dados")
-    url = args.url or (DEMO / "form.html").as_uri()
-    async with async_playwright() as pw:
-        browser = await pw.chromium.launch(executable_path=find_browser(args.navegador),
-                                           headless=not args.headed, args=chromium_args)
-        page = await browser.new_page(viewport={"width": 1280, "height": 900})
-        await page.goto(url)
-        if args.url:
-            await page.wait_for_load_state("load")
-        else:
-            await page.wait_for_function("window.__zv && window.__zv.ready === true")
-        # A controller's construction sets the logging the check writes through.
-        VexoControleApex(page, args.debug)
-        findings = await fCtVerificarMapa(page, mapping, data)
-        await browser.close()
-    print(findings_table(findings))
-    return 1 if any(f["veredito"] == "erro" for f in findings) else 0
-
-
-def add_verificar(sub):
-    """Adds the ``verificar`` subcommand to the command line's subparsers."""
-    v = sub.add_parser("verificar", help="verifica, antes de preencher, se o mapa serve a página e aos dados")
-    v.add_argument("--mapa", help="ficheiro JSON do mapa (por omissão, o da demonstração)")
-    v.add_argument("--dados", help="ficheiro JSON dos dados (por omissão, os da demonstração)")
-    v.add_argument("--url", help="endereço da página (por omissão, o formulário de demonstração)")
-    v.add_argument("--headed", action="store_true", help="mostra o navegador")
-    v.add_argument("--debug", action="store_true", help="escreve os achados no log de depuração (Logs/)")
-    v.add_argument("--navegador", help="caminho do executável do Chromium")
-    return v

@@ -1,1 +1,0 @@
-"""``ziveviver lote``: records, status file and report, the tabs filled ahead, the command."""

@@ -1,0 +1,121 @@
+"""``ziveviver entrar``: opens a browser for the user to log in and saves the session
+(Playwright's storage state) for later ``preencher --estado`` runs."""
+import asyncio
+import json
+import os
+import pathlib
+import sys
+import threading
+import time
+
+from . import browser as _browser
+from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, RunError, browser_options,
+                  command_parser, exc_text, fail, reconfigure_output, report, require, say)
+
+SNAPSHOT_EVERY_S = 1.0  # how often `entrar` copies the session while the user logs in
+
+
+def _watch_stdin(loop, event):
+    """Sets `event` when the user presses Enter (nothing when the input is closed)."""
+    def read():
+        try:
+            line = sys.stdin.readline()
+        except (OSError, ValueError):
+            return
+        if line:
+            loop.call_soon_threadsafe(event.set)
+    threading.Thread(target=read, daemon=True).start()
+
+
+async def _entrar(args):
+    from playwright.async_api import Error as PlaywrightError
+    from playwright.async_api import async_playwright
+
+    url = _browser.url_of(args.url)
+    async with async_playwright() as pw:
+        browser = await _browser.launch(pw, args, headless=False)
+        context = await browser.new_context(no_viewport=True)
+        page = await context.new_page()
+        await _browser.goto(page, url, args.tempo_limite)
+        say(f"Inicie a sessão na janela do navegador. Quando terminar, carregue em Enter aqui para "
+            f"guardar a sessão em {args.salvar} (fechar o navegador também a guarda).")
+        snapshot = await context.storage_state()
+        enter, closed = asyncio.Event(), asyncio.Event()
+        _watch_stdin(asyncio.get_running_loop(), enter)
+        browser.on("disconnected", lambda *_: closed.set())
+        page.on("close", lambda *_: closed.set())
+        deadline = time.monotonic() + args.espera
+        while not enter.is_set() and not closed.is_set() and time.monotonic() < deadline:
+            try:
+                await asyncio.wait_for(enter.wait(), SNAPSHOT_EVERY_S)
+            except asyncio.TimeoutError:
+                pass
+            if closed.is_set():
+                break
+            try:
+                snapshot = await context.storage_state()
+            except PlaywrightError:
+                break  # closing: keep the last copy
+        if not closed.is_set() and browser.is_connected():
+            try:
+                snapshot = await context.storage_state()
+            except PlaywrightError:
+                pass
+        _write_private(args.salvar, json.dumps(snapshot, indent=2, ensure_ascii=False))
+        cookies = len(snapshot.get("cookies", []))
+        say(f"Sessão guardada em {args.salvar} ({cookies} cookies). Use-a com: ziveviver preencher "
+            f"--estado {args.salvar} ...")
+        if browser.is_connected():
+            await browser.close()
+        return OK
+
+
+def _write_private(path, text):
+    """Writes a file only its owner can read: it holds the session's cookies."""
+    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+    with os.fdopen(fd, "w", encoding="utf-8") as f:
+        f.write(text + "\n")
+
+
+def run(args):
+    reconfigure_output()
+    try:
+        require(args, ("url", "--url"), ("salvar", "--salvar"))
+        if args.espera <= 0 or args.tempo_limite <= 0:
+            raise InputError(["--espera e --tempo-limite têm de ser maiores que 0."])
+        target = pathlib.Path(args.salvar)
+        if not target.parent.is_dir():
+            raise InputError([f"a pasta de {args.salvar} não existe."])
+    except InputError as e:
+        report(e)
+        return BAD_INPUT
+    try:
+        return asyncio.run(_entrar(args))
+    except RunError as e:
+        fail(str(e))
+        return FAILED
+    except OSError as e:
+        fail(f"não foi possível guardar {args.salvar}: {e.strerror or e}")
+        return FAILED
+    except Exception as e:  # noqa: BLE001 - the user gets a line, not a traceback
+        fail(f"falha inesperada: {exc_text(e)}")
+        return FAILED
+    except KeyboardInterrupt:
+        fail("interrompido pelo utilizador; a sessão não foi guardada.")
+        return INTERRUPTED
+
+
+ENTRAR_DOC = """\
+Abre o navegador na aplicação para iniciar a sessão à mão e guarda-a (cookies e
+armazenamento local) para 'ziveviver preencher --estado'."""
+
+
+def add_parser(subparsers):
+    e = command_parser(subparsers, "entrar", "inicia a sessão à mão e guarda-a para --estado", ENTRAR_DOC)
+    e.add_argument("--url", help="endereço da aplicação (página de login ou o formulário)")
+    e.add_argument("--salvar", metavar="LOGIN.json", help="ficheiro onde guardar a sessão")
+    browser_options(e, headless=False)
+    e.add_argument("--espera", type=float, default=600.0, metavar="SEGUNDOS",
+                   help="tempo máximo para iniciar a sessão (600)")
+    e.set_defaults(executar=run)
+    return e
