@@ -1,6 +1,5 @@
 """``ziveviver lote`` without a browser: the records read from each format, their checks and
 keys, the parts, the status file (cut lines, resume rules) and the report made from it."""
-import csv
 import json
 import types
 import zipfile
@@ -12,40 +11,13 @@ from ziveviver.executor import records as recs
 from ziveviver.executor import statusfile as st
 from ziveviver.executor.cli import InputError
 from ziveviver.executor.tabs import _is_submit
+from lote_files import write_records
 
 MAPPING = {"NOME": {"WebSel": "#P1_NOME", "ColTipo": "text"},
            "IDIOMAS": {"WebSel": "#P1_IDIOMAS", "ColTipo": "multiselect"},
            "PROFISSAO": {"WebSel": "#P1_PROFISSAO", "ColTipo": "popuplovid"}}
-ROWS = [{"ID": "A1", "NOME": "Ana Sá", "IDIOMAS": "PT|EN", "PROFISSAO": "101"},
-        {"ID": "B2", "NOME": "Rui; Lima", "IDIOMAS": "", "PROFISSAO": "105"}]
-EXPECTED = [{"ID": "A1", "NOME": "Ana Sá", "IDIOMAS": ["PT", "EN"], "PROFISSAO": "101", "RepAtivarPreenc": 0},
-            {"ID": "B2", "NOME": "Rui; Lima", "IDIOMAS": [], "PROFISSAO": "105", "RepAtivarPreenc": 0}]
-
-
-def write_records(path, rows, fmt):
-    """The rows written as a records file of the given format (CSV: ";" and a BOM)."""
-    path = path.with_suffix("." + fmt)
-    as_data = [dict(r, IDIOMAS=[v for v in r["IDIOMAS"].split("|") if v], RepAtivarPreenc=0) for r in rows]
-    if fmt == "json":
-        path.write_text(json.dumps(as_data, ensure_ascii=False), encoding="utf-8")
-    elif fmt == "jsonl":
-        path.write_text("".join(json.dumps(r, ensure_ascii=False) + "\n" for r in as_data), encoding="utf-8")
-    elif fmt == "csv":
-        with path.open("w", encoding="utf-8-sig", newline="") as f:
-            out = csv.DictWriter(f, fieldnames=list(rows[0]), delimiter=";")
-            out.writeheader()
-            out.writerows(rows)
-            f.write(";;;\r\n")  # a row left empty is not a record
-    else:
-        from openpyxl import Workbook
-
-        book = Workbook()
-        sheet = book.active
-        sheet.append(list(rows[0]))
-        for r in rows:
-            sheet.append([None if v == "" else v for v in r.values()])
-        book.save(path)
-    return path
+RECORDS = [{"ID": "A1", "NOME": "Ana Sá", "IDIOMAS": ["PT", "EN"], "PROFISSAO": "101", "RepAtivarPreenc": 0},
+           {"ID": "B2", "NOME": "Rui; Lima", "IDIOMAS": [], "PROFISSAO": "105", "RepAtivarPreenc": 0}]
 
 
 def load(path, mapping=MAPPING, key=None, sheet=None):
@@ -55,11 +27,11 @@ def load(path, mapping=MAPPING, key=None, sheet=None):
 
 @pytest.mark.parametrize("fmt", ["json", "jsonl", "csv", "xlsx"])
 def test_every_format_gives_the_same_records(tmp_path, fmt):
-    records, warnings = load(write_records(tmp_path / "r", ROWS, fmt), key="ID")
-    assert [r.data for r in records] == EXPECTED
+    records, warnings = load(write_records(tmp_path / "r", RECORDS, fmt), key="ID")
+    assert [r.data for r in records] == RECORDS
     assert [(r.position, r.key) for r in records] == [(1, "A1"), (2, "B2")]
     assert warnings == []
-    records, _ = load(write_records(tmp_path / "r", ROWS, fmt))
+    records, _ = load(write_records(tmp_path / "r", RECORDS, fmt))
     assert [r.key for r in records] == ["1", "2"]  # by position without --chave
 
 
@@ -133,7 +105,7 @@ def test_every_record_problem_names_its_position_and_key(tmp_path):
 def test_bad_records_stop_the_command_before_any_browser(tmp_path, capsys):
     mapa = tmp_path / "mapa.json"
     mapa.write_text(json.dumps(dict(MAPPING, Titulares={"TitInserir": {"WebSel": "#A"}, "TitGravar": {"WebSel": "#B"}})))
-    good = write_records(tmp_path / "r", ROWS, "csv")
+    good = write_records(tmp_path / "r", RECORDS, "csv")
     assert main(["lote", "--url", "x", "--mapa", str(mapa), "--registos", str(good), "--parte", "3/2"]) == 2
     assert "--parte: escreva K/N com 1 ≤ K ≤ N" in capsys.readouterr().err
     bad = tmp_path / "bad.jsonl"

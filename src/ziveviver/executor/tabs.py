@@ -211,6 +211,10 @@ class Batch:
                        f"{tab.ready_at - started:.1f} s, {c['campos_certos']} de "
                        f"{c['campos_esperados']} campos conferem.")
             return tab
+        if tab is not None and (tab.page.is_closed() or self.stopped.is_set()):
+            # cut short by a closed tab or browser: not the record's fault
+            self._end(tab, "parado", motivo=self.stop_reason or "separador fechado antes da submissão")
+            return None
         self.failed += 1
         self.status.record(rec, "falhou", motivo=reason, preenchimento_s=round(time.monotonic() - started, 2))
         self.write(f"Registo {rec.position} (chave {rec.key}): falhou: {reason}")
