@@ -186,3 +186,30 @@ def test_killed_run_resumes_failed_record_goes_on_and_operator_skips_one(operato
     assert 'data-id="99999"' in final["Q2"]["motivo"] and final["Q5"]["motivo"] == "ignorado pelo operador"
     report = json.loads(report_path.read_text(encoding="utf-8"))
     assert {r["chave"]: r["resultado"] for r in report} == dict(last_states(after))
+
+
+def test_operator_stops_the_run_and_every_open_record_says_so(operator_browser, run, tmp_path):
+    address, context = operator_browser
+    (tmp_path / "mapa.json").write_text(json.dumps(MAPA), encoding="utf-8")
+    registos = write_records(tmp_path / "propostas", records("S")[:3], "json")
+
+    async def operate():
+        proc = await start_lote(address, tmp_path, registos, "--chave", "ID")
+        _, key = await front_tab(context)
+        proc.send_signal(signal.SIGINT)
+        await until(lambda: "Interrompido." in (tmp_path / "saida.txt").read_text())
+        proc.stdin.write(b"p\n")
+        await proc.stdin.drain()
+        return key, await proc.wait()
+
+    try:
+        front, rc = run(operate())
+        left = [page.url for page in context.pages]
+    finally:
+        run(close_tabs(context))
+    assert rc == 130, (tmp_path / "saida.txt").read_text()
+    lines = status_lines(tmp_path / "propostas.relatorio.estado.jsonl")
+    stopped = {line["chave"]: line["motivo"] for line in lines if line.get("estado") == "parado"}
+    # the form in front and the one filled (or being filled) behind it; the third never opened
+    assert stopped == {"S1": "execução parada pelo operador", "S2": "execução parada pelo operador"}
+    assert front in stopped and FORM_URL not in left

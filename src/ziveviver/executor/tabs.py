@@ -170,8 +170,8 @@ class Batch:
             if fut in done:
                 return fut.result()
             if self.stopped.is_set():
-                if not isinstance(awaitable, asyncio.Task):
-                    fut.cancel()
+                if asyncio.iscoroutine(awaitable):
+                    fut.cancel()  # a wait of our own; tasks and tabs' futures are left alone
                 return None
             self.interrupt.clear()
             await self._ask()
