@@ -87,6 +87,18 @@ async def launch(pw, args, headless):
         raise RunError(_launch_problem(e, what)) from None
 
 
+async def attach(pw, args):
+    """The browser the user opened with a debugging port (--cdp); RunError when it does not
+    answer."""
+    say(f"A ligar ao navegador em {args.cdp} ...")
+    try:
+        return await pw.chromium.connect_over_cdp(args.cdp, timeout=args.tempo_limite * 1000)
+    except Exception as e:  # noqa: BLE001 - any failure to attach is the user's to fix
+        raise RunError(f"não foi possível ligar ao navegador em {args.cdp} ({net_error(e)}). "
+                       "Abra o Chromium com --remote-debugging-port=9222 e indique "
+                       "--cdp http://127.0.0.1:9222.") from None
+
+
 async def goto(page, url, limit_s):
     from playwright.async_api import Error as PlaywrightError
     from playwright.async_api import TimeoutError as PlaywrightTimeout
@@ -123,17 +135,6 @@ def _matches(tab_url, url):
         return True
     strip = lambda u: u.split("#", 1)[0].split("?", 1)[0].rstrip("/")  # noqa: E731
     return strip(tab_url) == strip(url)
-
-
-async def attach(pw, address, limit_s):
-    """Connects to a browser the user opened with a remote-debugging port."""
-    say(f"A ligar ao navegador em {address} ...")
-    try:
-        return await pw.chromium.connect_over_cdp(address, timeout=limit_s * 1000)
-    except Exception as e:  # noqa: BLE001 - any failure to attach is the user's to fix
-        raise RunError(f"não foi possível ligar ao navegador em {address} ({net_error(e)}). "
-                       "Abra o Chromium com --remote-debugging-port=9222 e indique "
-                       "--cdp http://127.0.0.1:9222.") from None
 
 
 async def pick_tab(browser, url, limit_s):

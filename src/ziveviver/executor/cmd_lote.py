@@ -82,7 +82,7 @@ async def _open_context(pw, args):
     """The browser context the tabs open in: the attached browser's own (--cdp), or a new one
     of a browser started here (with the saved login of --estado). Returns (context, owned)."""
     if args.cdp:
-        browser = await _browser.attach(pw, args.cdp, args.tempo_limite)
+        browser = await _browser.attach(pw, args)
         if not browser.contexts:
             raise RunError("o navegador não tem nenhuma janela aberta.")
         return browser.contexts[0], False

@@ -25,7 +25,7 @@ async def _preencher(args, mapping, data, state):
     async with async_playwright() as pw:
         browser = None
         if args.cdp:
-            browser = await _browser.attach(pw, args.cdp, args.tempo_limite)
+            browser = await _browser.attach(pw, args)
             page = await _browser.pick_tab(browser, url, args.tempo_limite)
             hint = "Inicie a sessão nesse navegador e abra o formulário."
         else:
