@@ -13,7 +13,7 @@ from . import browser as _browser
 from . import records as recs
 from . import statusfile as st
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, RunError, browser_options,
-                  command_parser, fail, reconfigure_output, report, require, say, warn)
+                  command_parser, exc_text, fail, reconfigure_output, report, require, say, warn)
 from .inputs import check_mapping, load_json, load_storage_state
 from .tabs import STOP_BY_OPERATOR, Batch
 
@@ -150,6 +150,9 @@ def run(args):
         return asyncio.run(_lote(args, mapping, records, part, report_path, status))
     except RunError as e:
         fail(str(e))
+        return FAILED
+    except Exception as e:  # noqa: BLE001 - the user gets a line, not a traceback
+        fail(f"falha inesperada: {exc_text(e)}")
         return FAILED
     except KeyboardInterrupt:
         fail("interrompido pelo utilizador.")
