@@ -100,8 +100,11 @@ class Batch:
         self.free_since = time.monotonic()
         slots = asyncio.Semaphore(self.tabs)
         browser = self.context.browser
+
+        def closed(*_):
+            self.stop("o navegador foi fechado")
         if browser is not None:
-            browser.on("disconnected", lambda *_: self.stop("o navegador foi fechado"))
+            browser.on("disconnected", closed)
         feeder = asyncio.create_task(self._feed(slots))
         restore = self._catch_interrupts()
         try:
@@ -114,6 +117,8 @@ class Batch:
                     await self._present(tab)
         finally:
             restore()
+            if browser is not None:
+                browser.remove_listener("disconnected", closed)
             pending = [feeder] + [t for t in self._fills if not t.done()]
             for task in pending:
                 task.cancel()
