@@ -6,10 +6,10 @@ import zipfile
 
 import pytest
 
-from ziveviver.executor import main
+from ziveviver.executor import COMMANDS, cmd_lote, main
 from ziveviver.executor import records as recs
 from ziveviver.executor import statusfile as st
-from ziveviver.executor.cli import InputError
+from ziveviver.executor.cli import InputError, build_parser
 from ziveviver.executor.tabs import _is_submit
 from lote_files import write_records
 
@@ -120,17 +120,21 @@ def test_bad_records_stop_the_command_before_any_browser(tmp_path, capsys):
     assert not list(tmp_path.glob("*.estado.jsonl"))
 
 
-def test_parts_share_the_records_out_and_have_their_own_files():
+def test_parts_share_the_records_out_and_have_their_own_files(tmp_path):
     records = [types.SimpleNamespace(position=p) for p in range(1, 8)]
     parts = [[r.position for r in recs.select_part(records, (k, 3))] for k in (1, 2, 3)]
     assert parts == [[1, 4, 7], [2, 5], [3, 6]]
+    (tmp_path / "mapa.json").write_text(json.dumps(MAPPING), encoding="utf-8")
+    registos = write_records(tmp_path / "r", RECORDS * 2, "csv")
+    args = build_parser(COMMANDS).parse_args(["lote", "--url", "u", "--mapa", str(tmp_path / "mapa.json"),
+                                              "--registos", str(registos), "--parte", "2/2"])
+    _, mine, part, report, status, _ = cmd_lote.prepare(args)
+    assert ([r.key for r in mine], part) == (["2", "4"], (2, 2))
+    assert (report.name, status.name) == ("r.relatorio.parte-2-de-2.csv", "r.relatorio.parte-2-de-2.estado.jsonl")
     assert recs.parse_part(" 2/3 ") == (2, 3)
     for bad in ("0/3", "4/3", "2", "a/b"):
         with pytest.raises(InputError):
             recs.parse_part(bad)
-    assert st.report_paths(None, "d/propostas.csv", (2, 3)) == (
-        st.pathlib.Path("d/propostas.relatorio.parte-2-de-3.csv"),
-        st.pathlib.Path("d/propostas.relatorio.parte-2-de-3.estado.jsonl"))
     assert st.report_paths("out/r.json", "x.csv", None)[1] == st.pathlib.Path("out/r.estado.jsonl")
 
 
