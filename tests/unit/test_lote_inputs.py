@@ -152,6 +152,8 @@ def test_status_survives_a_cut_line_and_resume_skips_only_settled_records(tmp_pa
     path.write_text(whole + '{"chave": "f", "estado": "subm', encoding="utf-8")  # died while writing
 
     status = st.StatusFile(path)
+    with pytest.raises(st.InUse):  # a second run over the same file
+        st.StatusFile(path)
     assert status.warnings == [f"{path}, linha 11: linha de estado ilegível, ignorada."]
     assert status.run == 2
     records[0].data = {"N": "changed"}
@@ -166,7 +168,7 @@ def test_status_survives_a_cut_line_and_resume_skips_only_settled_records(tmp_pa
     assert lines[:10] == whole.splitlines() and json.loads(lines[-1])["chave"] == "c"
 
     report = tmp_path / "r.json"
-    st.write_report(report, st.report_rows(records, st.StatusFile(path)))
+    st.write_report(report, st.report_rows(records, st.StatusFile(path)))  # free again once closed
     rows = {r["chave"]: r for r in json.loads(report.read_text(encoding="utf-8"))}
     assert {k: r["resultado"] for k, r in rows.items()} == {
         "a": "submetido", "b": "ignorado", "c": "preenchido", "d": "preenchido", "e": "parado", "f": "pendente"}

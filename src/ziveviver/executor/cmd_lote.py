@@ -141,6 +141,10 @@ def run(args):
         warn(w)
     try:
         status = st.StatusFile(status_path)
+    except st.InUse:
+        fail(f"outra execução está a usar o ficheiro de estado {status_path}; cada execução (ou "
+             "cada --parte) precisa do seu.")
+        return FAILED
     except OSError as e:
         fail(f"não foi possível abrir o ficheiro de estado {status_path}: {e.strerror or e}")
         return FAILED

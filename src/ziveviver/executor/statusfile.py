@@ -43,14 +43,10 @@ def now_text():
     return time.strftime("%Y-%m-%dT%H:%M:%S%z")
 
 
-def read_lines(path):
+def parse_lines(text, path):
     """The status file's objects in order, and a warning for every line that is not one (a line
     cut short when a process died while writing it)."""
     lines, warnings = [], []
-    try:
-        text = pathlib.Path(path).read_text(encoding="utf-8")
-    except FileNotFoundError:
-        return lines, warnings
     for n, line in enumerate(text.splitlines(), 1):
         if not line.strip():
             continue
@@ -82,15 +78,40 @@ def _merge(state, line):
     state[key].update(line)
 
 
+class InUse(Exception):
+    """Another run holds the status file."""
+
+
+def _lock(f):
+    """Holds the file for this process alone (while it stays open); InUse when another has it."""
+    try:
+        if os.name == "nt":
+            import msvcrt
+
+            f.seek(0)
+            msvcrt.locking(f.fileno(), msvcrt.LK_NBLCK, 1)
+        else:
+            import fcntl
+
+            fcntl.flock(f.fileno(), fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except OSError:
+        f.close()
+        raise InUse() from None
+
+
 class StatusFile:
-    """Appends lines to the status file; each line is on disk when append returns."""
+    """Appends lines to the status file; each line is on disk when append returns. One run at
+    a time holds the file: two runs over the same records would fill them twice."""
 
     def __init__(self, path):
         self.path = pathlib.Path(path)
-        self.lines, self.warnings = read_lines(self.path)
-        self.state = fold(self.lines)
         self.path.parent.mkdir(parents=True, exist_ok=True)
         self._file = open(self.path, "a+b")
+        _lock(self._file)
+        self._file.seek(0)  # read through the locked file: on Windows the lock bars other reads
+        text = self._file.read().decode("utf-8", errors="replace")
+        self.lines, self.warnings = parse_lines(text, self.path)
+        self.state = fold(self.lines)
         self._file.seek(0, os.SEEK_END)
         if self._file.tell():
             self._file.seek(-1, os.SEEK_END)
