@@ -123,9 +123,11 @@ async def _lote(args, mapping, records, part, report_path, status):
     say(f"Relatório: {report_path}  Estado: {status.path}")
     if stopped == STOP_BY_OPERATOR:
         return INTERRUPTED
+    if stopped:
+        fail(f"a execução parou: {stopped}")
+    if batch.failed:
+        fail(f"{batch.failed} registo(s) falharam; corra o mesmo comando para os tentar de novo.")
     if stopped or batch.failed:
-        if batch.failed:
-            fail(f"{batch.failed} registo(s) falharam; corra o mesmo comando para os tentar de novo.")
         return FAILED
     return OK
 

@@ -159,7 +159,7 @@ class Batch:
     def stop(self, reason):
         if self.stop_reason is None:
             self.stop_reason = reason
-            self.write(f"A parar: {reason}.")
+            self.write(f"A parar: {reason.rstrip('.')}.")
         self.stopped.set()
 
     async def _attend(self, awaitable):
@@ -198,6 +198,9 @@ class Batch:
         except asyncio.CancelledError:
             raise
         except RunError as e:
+            # the page would not load, or is not the form (an expired login): the records
+            # after this one would meet the same page
+            self.stop(str(e))
             reason = str(e)
         except SystemExit:
             reason = GRID_CELL_FAILED
@@ -217,7 +220,8 @@ class Batch:
                        f"{c['campos_esperados']} campos conferem.")
             return tab
         if tab is not None and (tab.page.is_closed() or self.stopped.is_set()):
-            # cut short by a closed tab or browser: not the record's fault
+            # cut short by a closed tab or browser, or by a page that is not the form: not the
+            # record's fault
             self._end(tab, "parado", motivo=self.stop_reason or "separador fechado antes da submissão")
             return None
         self.failed += 1
