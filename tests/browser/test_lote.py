@@ -213,3 +213,22 @@ def test_operator_stops_the_run_and_every_open_record_says_so(operator_browser, 
     # the form in front and the one filled (or being filled) behind it; the third never opened
     assert stopped == {"S1": "execução parada pelo operador", "S2": "execução parada pelo operador"}
     assert front in stopped and FORM_URL not in left
+
+
+def test_a_page_that_is_not_the_form_stops_the_run(operator_browser, run, tmp_path):
+    address, context = operator_browser
+    (tmp_path / "mapa.json").write_text(json.dumps(MAPA), encoding="utf-8")
+    registos = write_records(tmp_path / "propostas", records("T"), "json")
+    not_the_form = FORM_URL.replace("form.html", "enviado.html")
+
+    async def start():
+        proc = await asyncio.create_subprocess_exec(
+            sys.executable, "-m", "ziveviver", "lote", "--url", not_the_form, "--mapa", str(tmp_path / "mapa.json"),
+            "--registos", str(registos), "--cdp", address, stderr=asyncio.subprocess.PIPE)
+        _, err = await proc.communicate()
+        return proc.returncode, err.decode()
+
+    rc, err = run(start())
+    assert rc == 1 and "Erro: a execução parou: a página" in err and "não tem nenhum dos itens do mapa" in err
+    states = last_states(status_lines(tmp_path / "propostas.relatorio.estado.jsonl"))
+    assert set(states.values()) == {"parado"} and len(states) <= 2  # the tabs open then, not the rest
