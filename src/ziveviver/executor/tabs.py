@@ -38,6 +38,7 @@ BANNER = """(info) => {
   el.textContent = info.text;
 }"""
 BANNER_ID = "zv-lote-aviso"
+CLOSE_WAIT_S = 10  # how long a tab may take to close
 STOP_BY_OPERATOR = "execução parada pelo operador"
 GRID_CELL_FAILED = "uma célula de uma grelha falhou e o preenchimento parou (a linha não foi gravada)"
 
@@ -308,14 +309,18 @@ class Batch:
         self._spawn(self._close(tab))
 
     async def _close(self, tab):
+        """Closes a record's tab; its slot is free at once. A close that does not finish (seen
+        now and then on a tab whose submit has just navigated it) is left to the browser."""
         self.open.pop(tab.rec.key, None)
+        tab.release()
         try:
             if not tab.page.is_closed():
-                await tab.page.close()
+                await asyncio.wait_for(tab.page.close(), CLOSE_WAIT_S)
+        except asyncio.TimeoutError:
+            self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): o separador não fechou "
+                       f"em {CLOSE_WAIT_S} s; feche-o à mão.")
         except Exception:  # noqa: BLE001 - a tab that is already going
             pass
-        finally:
-            tab.release()
 
     async def _close_open(self, reason):
         for tab in list(self.open.values()):
