@@ -43,14 +43,16 @@ foi fechado; 2 argumentos ou ficheiros inválidos; 130 parado pelo operador."""
 
 
 def _pacing(name):
-    """The pacing the whole batch runs under (--ritmo); the fills' tasks inherit it."""
+    """The pacing the whole batch runs under (--ritmo), through ziveviver.ritmo; the tasks
+    that fill the tabs are created inside it and keep it. Without that module (a build from
+    before it) only the literal pacing exists."""
     try:
         from ziveviver import ritmo
     except ImportError:
         if name != "literal":
             raise InputError([f"--ritmo {name}: esta versão só tem o ritmo literal."]) from None
         return contextlib.nullcontext()
-    return getattr(ritmo, name)()
+    return ritmo.definir(name)
 
 
 def prepare(args):
@@ -112,7 +114,7 @@ async def _lote(args, mapping, records, part, report_path, status):
         context, owned = await _open_context(pw, args)
         batch = Batch(context, _browser.url_of(args.url), mapping, todo, status, tabs=args.abas,
                       debug=args.debug, limit_s=args.tempo_limite, hint=hint)
-        with _pacing(args.ritmo):  # the pacing of every fill the batch starts
+        with _pacing(args.ritmo):  # the one place the batch's pacing is entered
             stopped = await batch.run()
         if owned and context.browser and context.browser.is_connected():
             await context.browser.close()
