@@ -1,7 +1,7 @@
 # The two commands a fresh machine needs (each installs what it lacks, and is idempotent):
 #   make demo    fills the bundled demo form in headless Chromium and reports what landed
 #   make test    runs the whole test suite
-.PHONY: demo test setup bench python314 abi3 test-asan test-asserts soak fuzz
+.PHONY: demo test setup bench python314 abi3 test-asan test-asserts test-clang windows-check soak fuzz
 
 setup:
 	bash scripts/bootstrap.sh
@@ -30,12 +30,21 @@ abi3:
 
 # Checking builds of the extension modules (their own folders under build/, never .venv),
 # each running the unit and bridge tests: AddressSanitizer + UndefinedBehaviorSanitizer
-# (g++'s runtime), and assertions kept on (make test runs the latter too).
+# (g++'s runtime), assertions kept on, and Debian's newest clang with -Werror
+# -pedantic-errors (make test runs the latter two too).
 test-asan: setup
 	bash scripts/native-check.sh asan
 
 test-asserts: setup
 	bash scripts/native-check.sh asserts
+
+test-clang: setup
+	bash scripts/native-check.sh clang
+
+# Every native source compiled for 64-bit Windows (mingw-w64 g++, CPython 3.14's headers with
+# their Windows configuration header); nothing linked or run. make test runs it too.
+windows-check: setup
+	bash scripts/windows-check.sh
 
 # Leak soak against the recording page: 1,000,000 primitive calls and 10,000 whole-form
 # fills, resident memory and tracemalloc reported at checkpoints (several minutes).

@@ -15,16 +15,26 @@ import bench_bridge as b
 CASES = {"trivial": (b.trivial, 20_000), "round_trips": (b.round_trips, 4_000)}
 
 
-def child(case, variant, n):
+def child(variant, case, n):
     fn, _ = CASES[case]
     fn(b.py_await3 if variant == "cpython" else b.probe.await3, n)
 
 
-def instructions(case, variant, n):
+def instructions(script, *args):
+    """What callgrind counts for `python script --child *args`."""
     out = subprocess.run(
-        ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable, __file__,
-         "--child", case, variant, str(n)], capture_output=True, text=True, check=True)
+        ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable, script,
+         "--child", *map(str, args)], capture_output=True, text=True, check=True)
     return int(re.search(r"Collected : (\d+)", out.stderr).group(1))
+
+
+def side_by_side(script, label, args, n, digits=3):
+    """Prints CPython's and the bridge's instructions per iteration for `--child variant *args n`."""
+    per = {}
+    for variant in ("cpython", "bridge"):
+        per[variant] = (instructions(script, variant, *args, n) - instructions(script, variant, *args, n // 10)) / (n - n // 10)
+    print(f"{label:<12} CPython {per['cpython']:9.0f}   bridge {per['bridge']:9.0f}   "
+          f"ratio {per['bridge'] / per['cpython']:5.{digits}f}")
 
 
 def main():
@@ -33,11 +43,7 @@ def main():
         return
     print(f"Python {sys.version.split()[0]}: instructions per call (callgrind)")
     for case, (_, n) in CASES.items():
-        per = {}
-        for variant in ("cpython", "bridge"):
-            per[variant] = (instructions(case, variant, n) - instructions(case, variant, n // 10)) / (n - n // 10)
-        print(f"{case:<12} CPython {per['cpython']:9.0f}   bridge {per['bridge']:9.0f}   "
-              f"ratio {per['bridge'] / per['cpython']:5.3f}")
+        side_by_side(__file__, case, (case,), n)
 
 
 if __name__ == "__main__":

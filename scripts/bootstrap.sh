@@ -5,15 +5,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Our apt-get calls take this lock: CI builds CPython 3.14 (which installs its build
-# dependencies) while this runs.
-APT_LOCK=/tmp/ziveviver-apt.lock
+source scripts/common.sh
 
 if [ ! -x /usr/bin/chromium ]; then
   echo "bootstrap: installing Debian's chromium" >&2
-  if [ "$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi
-  flock "$APT_LOCK" $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive flock "$APT_LOCK" $SUDO apt-get install -y -qq chromium >/dev/null
+  apt_install chromium
 fi
 
 # The desktop message box (zenity), and the virtual display and input tool its tests use.
@@ -23,12 +19,9 @@ command -v Xvfb >/dev/null || desktop+=(xvfb)
 command -v xdotool >/dev/null || desktop+=(xdotool)
 if [ ${#desktop[@]} -gt 0 ]; then
   echo "bootstrap: installing Debian's ${desktop[*]}" >&2
-  if [ "$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi
-  flock "$APT_LOCK" $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive flock "$APT_LOCK" $SUDO apt-get install -y -qq "${desktop[@]}" >/dev/null
+  apt_install "${desktop[@]}"
 fi
 
-source scripts/common.sh
 dev_venv "${PYTHON:-python3}" .venv
 
 # The build directory is kept between runs, so this is incremental.

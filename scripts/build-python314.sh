@@ -10,15 +10,11 @@
 #
 # Exit status: 0 built or reused, 3 the source package could not be fetched, 1 anything else.
 #
-# The source package is pinned by the SHA-256 of its .dsc, which in turn pins the tarballs;
-# it is fetched with apt's own downloader from the pool of the Debian mirror this machine's
-# apt uses. The pinned revision is one this mirror serves: the newer revisions that sid's and
-# forky's indexes list answer 404 here.
+# The source package (pinned by hash) is fetched and unpacked by scripts/python314-source.sh,
+# which keeps its headers for the Windows compile check (scripts/windows-check.sh).
 set -euo pipefail
-
-VERSION=3.14.7
-DEBIAN_REVISION=1
-DSC_SHA256=cc0e605221af514ef83d0445ef163c8ef05fcc53b54cf7b71ccedbbd28dbea90
+source "$(dirname "$0")/common.sh"
+source "$(dirname "$0")/python314-source.sh"
 
 PREFIX=${ZV_PY314_HOME:-${XDG_CACHE_HOME:-$HOME/.cache}/ziveviver/cpython-3.14}
 PY=$PREFIX/bin/python3.14
@@ -60,24 +56,8 @@ for d in "${deps[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "build-python314: installing Debian's ${missing[*]}" >&2
-  if [ "$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi
-  # the same lock as bootstrap.sh's apt-get calls, which may run at the same time
-  flock /tmp/ziveviver-apt.lock $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive flock /tmp/ziveviver-apt.lock \
-    $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt_install --no-install-recommends "${missing[@]}"
 fi
-
-# ZV_DEBIAN_MIRROR, else the mirror apt is set up with (deb822 or one-line sources), else
-# Debian's default.
-mirror=${ZV_DEBIAN_MIRROR:-}
-[ -n "$mirror" ] || mirror=$(sed -n 's/^URIs:[[:space:]]*\([^[:space:]]*debian\)\/\{0,1\}$/\1/p' \
-           /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security | head -n1 || true)
-if [ -z "$mirror" ]; then
-  mirror=$(sed -n 's/^deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\{0,1\}\([^[:space:]]*\/debian\)\/\{0,1\}[[:space:]].*/\2/p' \
-             /etc/apt/sources.list 2>/dev/null | grep -v security | head -n1 || true)
-fi
-mirror=${mirror:-http://deb.debian.org/debian}
-pool=$mirror/pool/main/p/python3.14
 
 work=$PREFIX.build
 if [ -d "$PREFIX" ] && [ ! -e "$PREFIX/bin/python3.14" ] && [ -n "$(ls -A "$PREFIX")" ]; then
@@ -85,26 +65,8 @@ if [ -d "$PREFIX" ] && [ ! -e "$PREFIX/bin/python3.14" ] && [ -n "$(ls -A "$PREF
 fi
 rm -rf "$work" "$PREFIX"  # a build that stopped half-way
 mkdir -p "$work"
-cd "$work"
-dsc=python3.14_${VERSION}-${DEBIAN_REVISION}.dsc
-fetch() {  # apt's downloader, checking the hash it is given; exit status 3 when unreachable
-  if ! /usr/lib/apt/apt-helper download-file "$pool/$1" "$1" "SHA256:$2" >/dev/null 2>fetch.log; then
-    echo "build-python314: cannot fetch $pool/$1 (Debian's source package python3.14" \
-         "${VERSION}-${DEBIAN_REVISION}):" >&2
-    grep -v unsandboxed fetch.log >&2 || true
-    exit 3
-  fi
-}
-echo "build-python314: fetching Debian's python3.14 ${VERSION}-${DEBIAN_REVISION} source from $mirror" >&2
-fetch "$dsc" "$DSC_SHA256"
-# The .dsc lists the tarballs with their SHA-256: fetch each against it.
-while read -r sum _ file; do
-  fetch "$file" "$sum"
-done < <(sed -n '/^Checksums-Sha256:/,/^[^ ]/{/^ /p}' "$dsc")
-# Unpacking checks the tarballs against the .dsc again and applies Debian's patches.
-dpkg-source -x "$dsc" src >unpack.log 2>&1 || fail "dpkg-source failed: $(tail -5 unpack.log)"
-
-cd src
+py314_unpack "$work"
+cd "$work/src"
 echo "build-python314: configuring and building (log: $work/build.log)" >&2
 start=$(date +%s)
 # An interpreter to run our tests on, built in minutes: no PGO/LTO, -O1 without debug

@@ -34,3 +34,18 @@ for m in (vexocontrole, vexofuncoes, vexoconferencia, _probe):
     assert path.is_relative_to(site) and path.name.endswith(suffix), path
 PY
 }
+
+# apt_update, apt_install [APT-GET OPTION...] PACKAGE...: Debian's package lists and packages
+# (as root, or through sudo), each call under the lock every apt-get call of ours takes, as
+# several of these scripts may run at once (CI builds CPython 3.14 beside make test).
+apt_update() {
+  local sudo=
+  [ "$(id -u)" = 0 ] || sudo=sudo
+  flock /tmp/ziveviver-apt.lock $sudo apt-get update -qq
+}
+apt_install() {
+  local sudo=
+  [ "$(id -u)" = 0 ] || sudo=sudo
+  apt_update
+  DEBIAN_FRONTEND=noninteractive flock /tmp/ziveviver-apt.lock $sudo apt-get install -y -qq "$@" >/dev/null
+}

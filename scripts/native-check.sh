@@ -5,6 +5,12 @@
 #
 #   scripts/native-check.sh asserts [pytest args]   assertions kept on (RelWithDebInfo)
 #   scripts/native-check.sh asan [pytest args]      AddressSanitizer + UndefinedBehaviorSanitizer
+#   scripts/native-check.sh clang [pytest args]     built by clang, -Wall -Wextra -Werror
+#                                                   -pedantic-errors (RelWithDebInfo)
+#
+# The clang build uses Debian's newest clang-N package that this machine's apt offers
+# (installed when missing; ZV_CLANG=clang++-N picks another), with the C++ library of g++
+# (libstdc++), as the modules must load into an interpreter built by g++.
 #
 # The sanitizer build uses the runtime that ships with g++ (libasan, libubsan); it is
 # preloaded together with libstdc++ (otherwise the first C++ throw aborts), and Python
@@ -18,7 +24,8 @@ shift || true
 case "$kind" in
   asserts) defines=(-C cmake.define.ZV_ASSERTS=ON) ;;
   asan) defines=(-C cmake.define.ZV_SANITIZE=ON) ;;
-  *) echo "usage: $0 asserts|asan [pytest args]" >&2; exit 2 ;;
+  clang) defines=(-C cmake.define.CMAKE_CXX_COMPILER="$(bash scripts/clang.sh)" -C cmake.define.ZV_WERROR=ON) ;;
+  *) echo "usage: $0 asserts|asan|clang [pytest args]" >&2; exit 2 ;;
 esac
 
 site="build/$kind-site"

@@ -3,7 +3,10 @@
 # spend most of their time in the pauses the fills must make, so they share the machine
 # well), each writing its own log under build/test-logs, shown when all have ended:
 #   cpython-3.11  the suite on the machine's interpreter against the build installed in .venv
-#   asserts       the unit and bridge tests against a build with assertions kept on
+#   asserts       the unit and bridge tests against a build with assertions kept on,
+#   clang         then against a build by clang (-Werror -pedantic-errors),
+#   windows       then every native source compiled for Windows (scripts/windows-check.sh),
+#                 one after another
 #   cpython-3.14  the suite on CPython 3.14 (built by make python314), in build/venv-3.14
 #                 with the package built for it; meanwhile the abi3 wheel (make abi3) is
 #                 built and checked with it
@@ -11,7 +14,7 @@
 #
 #   ZV_PY314=build  build CPython 3.14 first when it is missing (CI does)
 #   ZV_PY314=0      leave 3.14 out; unset: run it when it has been built
-#   ZV_SKIP_ASSERTS=1  leave the assertions build out
+#   ZV_SKIP_ASSERTS=1, ZV_SKIP_CLANG=1, ZV_SKIP_WINDOWS=1  leave that check out
 # With arguments (a selection of tests, pytest options), the selection runs in the
 # foreground on the machine's interpreter, then on 3.14 when it is there.
 set -euo pipefail
@@ -55,21 +58,37 @@ rm -rf "$logs"
 mkdir -p "$logs"
 start=$(date +%s)
 
-# run NAME COMMAND...: in the background, its output to $logs/NAME.log; a line on the
-# terminal when it ends.
+# run NAME COMMAND... [-- NAME COMMAND...]...: in the background, the jobs one after
+# another, each job's output to $logs/NAME.log; a line on the terminal as each one ends.
 pids=()
 names=()
 run() {
-  local name=$1
-  shift
+  local args=("$@") i=0 next=1
+  for i in "${!args[@]}"; do  # the jobs' names: the first word, and each one after a --
+    [ $next = 1 ] && names+=("${args[$i]}")
+    next=0
+    [ "${args[$i]}" = -- ] && next=1
+  done
   (
-    status=0
-    "$@" >"$logs/$name.log" 2>&1 || status=$?
-    echo "test: $name ended after $(( $(date +%s) - start )) s, exit status $status" >&2
-    exit $status
+    failed=0
+    while [ $# -gt 0 ]; do
+      name=$1
+      shift
+      cmd=()
+      while [ $# -gt 0 ] && [ "$1" != -- ]; do
+        cmd+=("$1")
+        shift
+      done
+      [ $# -eq 0 ] || shift
+      status=0
+      "${cmd[@]}" >"$logs/$name.log" 2>&1 || status=$?
+      [ $status -eq 0 ] || echo "$name" >>"$logs/failed"
+      [ $status -eq 0 ] || failed=1
+      echo "test: $name ended after $(( $(date +%s) - start )) s, exit status $status" >&2
+    done
+    exit $failed
   ) &
   pids+=($!)
-  names+=("$name")
 }
 
 suite_py314() {
@@ -102,20 +121,22 @@ suite_py314() {
 echo "test: running side by side; logs in $logs" >&2
 run "cpython-$(.venv/bin/python -c 'import sys; print("%d.%d" % sys.version_info[:2])')" \
   .venv/bin/python "${PYTEST[@]}" -n 2 --dist loadfile
-if [ -z "${ZV_SKIP_ASSERTS:-}" ]; then
-  run asserts bash scripts/native-check.sh asserts
+# The checking builds, one after another beside the suites (each builds, then runs the
+# unit and bridge tests), and the compile check for Windows.
+native=()
+[ -n "${ZV_SKIP_ASSERTS:-}" ] || native+=(-- asserts bash scripts/native-check.sh asserts)
+[ -n "${ZV_SKIP_CLANG:-}" ] || native+=(-- clang bash scripts/native-check.sh clang)
+[ -n "${ZV_SKIP_WINDOWS:-}" ] || native+=(-- windows bash scripts/windows-check.sh)
+if [ ${#native[@]} -gt 0 ]; then
+  run "${native[@]:1}"
 fi
 if [ "$py314" != 0 ]; then
   run cpython-3.14 suite_py314
 fi
 
 status=0
-failed=()
-for i in "${!pids[@]}"; do
-  if ! wait "${pids[$i]}"; then
-    status=1
-    failed+=("${names[$i]}")
-  fi
+for pid in "${pids[@]}"; do
+  wait "$pid" || status=1
 done
 for name in "${names[@]}"; do
   echo
@@ -126,6 +147,6 @@ echo
 if [ $status -eq 0 ]; then
   echo "test: all passed (${names[*]}) in $(( $(date +%s) - start )) s"
 else
-  echo "test: FAILED: ${failed[*]} (after $(( $(date +%s) - start )) s)"
+  echo "test: FAILED: $(tr '\n' ' ' <"$logs/failed" 2>/dev/null)(after $(( $(date +%s) - start )) s)"
 fi
 exit $status

@@ -33,10 +33,10 @@ Task<Ref> child(PyObject* fn) { co_return co_await call(fn); }
 
 // await a C++ child task `n` times (each child awaits fn()); n when done.
 Task<Ref> nested_loop(Call c) {
-  long n = PyLong_AsLong(c.arg(1));
+  long long n = PyLong_AsLongLong(c.arg(1));
   if (n == -1 && PyErr_Occurred()) throw_current();
-  for (long i = 0; i < n; ++i) co_await child(c.arg(0));
-  co_return Ref::steal(PyLong_FromLong(n));
+  for (long long i = 0; i < n; ++i) co_await child(c.arg(0));
+  co_return Ref::steal(PyLong_FromLongLong(n));
 }
 
 // Calls fail(); an ordinary error is kept (where the collector sees it) while then() is
@@ -75,6 +75,19 @@ Task<Ref> format_in_handler(Call c) {
   co_return text ? text : Ref::borrow(Py_None);
 }
 
+// fn(fn, n - 1) awaited n times over, the last one raising ValueError: an error passing
+// through n + 1 C++ coroutine frames.
+Task<Ref> raise_through(Call c) {
+  long long n = PyLong_AsLongLong(c.arg(1));
+  if (n == -1 && PyErr_Occurred()) throw_current();
+  if (n <= 0) {
+    PyErr_SetString(PyExc_ValueError, "raised at the bottom");
+    throw_current();  // the raise
+  }
+  Ref below = check(PyLong_FromLongLong(n - 1));
+  co_return co_await call(c.arg(0), c.arg(0), below.get());
+}
+
 const FuncSpec kFunctions[] = {
     {"await3", nullptr, "fn", nullptr, await3, nullptr, nullptr},
     {"await_each", nullptr, "awaitables", nullptr, await_each, nullptr, nullptr},
@@ -82,6 +95,7 @@ const FuncSpec kFunctions[] = {
     {"keep_error_across_await", nullptr, "fail, then", nullptr, keep_error_across_await, nullptr, nullptr},
     {"guarded", nullptr, "fn", nullptr, guarded, nullptr, nullptr},
     {"format_in_handler", nullptr, "fn", nullptr, format_in_handler, nullptr, nullptr},
+    {"raise_through", nullptr, "fn, n", nullptr, raise_through, nullptr, nullptr},
 };
 
 int exec_module(PyObject* m) {

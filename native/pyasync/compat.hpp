@@ -183,9 +183,9 @@ inline bool is_generator_exact(PyObject* o) {
 }
 
 inline bool is_iterable_coroutine_code(PyObject* code) {
-  constexpr long kIterableCoroutine = 0x0100;  // CO_ITERABLE_COROUTINE
+  constexpr long long kIterableCoroutine = 0x0100;  // CO_ITERABLE_COROUTINE
   PyObject* flags = PyObject_GetAttrString(code, "co_flags");
-  long f = flags ? PyLong_AsLong(flags) : 0;
+  long long f = flags ? PyLong_AsLongLong(flags) : 0;
   Py_XDECREF(flags);
   if (PyErr_Occurred()) {
     PyErr_Clear();

@@ -157,7 +157,10 @@ bool PyAwait::await_ready() {
   PyObject* it = awaitable_iter(awaitable.get());
   // Drop the awaitable now: the collector cannot see references held in a C++ frame.
   awaitable.reset();
-  if (!it) throw_current();
+  if (!it) {  // raised at the co_await, by await_resume (which knows where that is)
+    error = Ref::steal(compat::fetch_exception());
+    return true;
+  }
   PyObject* res = nullptr;
   PySendResult r = PyIter_Send(it, Py_None, &res);
   if (r == PYGEN_RETURN) {
@@ -245,6 +248,9 @@ static PySendResult coro_finish(CoroObject* c, PyObject** out) {
   if (err) {
     set_error_from(err);
     err = nullptr;
+    PyObject* exc = compat::fetch_exception();
+    trace_leaving(exc, c->func);
+    compat::raise_exception(exc);
     if (PyErr_ExceptionMatches(PyExc_StopIteration)) {
       PyObject* cause = compat::fetch_exception();
       PyErr_SetString(PyExc_RuntimeError, "coroutine raised StopIteration");

@@ -78,6 +78,10 @@ struct FuncObject {
   Py_ssize_t nrequired;
 };
 
+// Gives `exc` the traceback entry of `f`'s frame as the error leaves it, unless the frame
+// gave it one already (trace.cpp). A pending error is kept as it is.
+void trace_leaving(PyObject* exc, const FuncObject* f) noexcept;
+
 // Readies the two types (once per extension module that links the bridge).
 bool init_types() noexcept;
 PyTypeObject* coro_type() noexcept;

@@ -133,6 +133,9 @@ static PyObject* func_vectorcall(PyObject* self, PyObject* const* args, size_t n
     return f->spec->sync(Call{bound, f->nparams, f->closure}).release();
   } catch (...) {
     set_error_from(std::current_exception());
+    PyObject* exc = compat::fetch_exception();
+    trace_leaving(exc, f);
+    compat::raise_exception(exc);
     return nullptr;
   }
 }

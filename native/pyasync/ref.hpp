@@ -3,8 +3,9 @@
 #pragma once
 #include "pyasync/compat.hpp"
 
-#include <utility>
 #include <exception>
+#include <source_location>
+#include <utility>
 
 namespace zv {
 
@@ -71,23 +72,28 @@ inline bool is_ordinary(PyObject* exc) noexcept {
   throw PyAbort(exc);
 }
 
-// Throws the exception that is set in the interpreter.
-[[noreturn]] inline void throw_current() {
+// Remembers where C++ code raised `exc` (compared by address, no reference kept), for the
+// traceback entry of the coroutine that raised it (trace.cpp).
+void note_raise(PyObject* exc, std::source_location where) noexcept;
+
+// Throws the exception that is set in the interpreter, raised at `where`.
+[[noreturn]] inline void throw_current(std::source_location where = std::source_location::current()) {
   PyObject* exc = compat::fetch_exception();
   if (!exc) {
     PyErr_SetString(PyExc_SystemError, "error return without exception set");
     exc = compat::fetch_exception();
   }
+  note_raise(exc, where);
   throw_exception(exc);
 }
 
 // Checks a new reference from the C API; throws the pending Python error on nullptr.
-inline Ref check(PyObject* p) {
-  if (!p) throw_current();
+inline Ref check(PyObject* p, std::source_location where = std::source_location::current()) {
+  if (!p) throw_current(where);
   return Ref::steal(p);
 }
-inline int check(int rc) {
-  if (rc < 0) throw_current();
+inline int check(int rc, std::source_location where = std::source_location::current()) {
+  if (rc < 0) throw_current(where);
   return rc;
 }
 
@@ -95,12 +101,18 @@ inline int check(int rc) {
 // catch block or with an exception_ptr).
 void set_error_from(std::exception_ptr e) noexcept;
 
+// Gives `exc` the traceback entry of the coroutine running now, unless it has it already:
+// a C++ handler is about to show the error (trace.cpp).
+void trace_handled(PyObject* exc) noexcept;
+
 // While alive, makes `exc` the interpreter's handled exception, as inside a Python
-// `except` block, so logging with exc_info=True and traceback.format_exc() see it.
+// `except` block, so logging with exc_info=True and traceback.format_exc() see it, with
+// the entry of the coroutine handling it on top, as a Python frame's.
 // Never keep one alive across a co_await.
 class Handling {
  public:
   explicit Handling(PyObject* exc) noexcept : prev_(PyErr_GetHandledException()) {
+    trace_handled(exc);
     PyErr_SetHandledException(exc);
   }
   ~Handling() {

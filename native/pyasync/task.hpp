@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <exception>
 #include <optional>
+#include <source_location>
 #include <type_traits>
 #include <utility>
 
@@ -28,6 +29,14 @@ extern CoroObject* g_driving;
 // Suspension bookkeeping the driver reads; implemented in coro.cpp.
 void driver_suspend(PyAwait* awaiter, PyObject* iter, PyObject* yielded) noexcept;
 void driver_set_leaf(std::coroutine_handle<> h) noexcept;
+
+// Traceback entries (trace.cpp), on the paths that carry an error only: an error from a
+// Python awaitable surfacing at a co_await of the chain being driven, and a child task's
+// error rethrown at its co_await in the parent. The position goes by value (one pointer, in
+// a register): by reference, each co_await would store it on the stack before knowing
+// whether there is an error.
+void trace_surfaced(PyObject* exc, std::source_location where) noexcept;
+[[noreturn]] void rethrow_traced(std::exception_ptr e, std::source_location where);
 
 // Frames are allocated from a small free list: fills create and drop many short frames.
 void* frame_alloc(std::size_t n);
@@ -67,8 +76,11 @@ struct PyAwait {
   explicit PyAwait(Ref a) noexcept : awaitable(std::move(a)) {}
   bool await_ready();
   void await_suspend(std::coroutine_handle<> h) noexcept { driver_set_leaf(h); }
-  Ref await_resume() {
-    if (error) throw_exception(error.release());
+  Ref await_resume(std::source_location where = std::source_location::current()) {
+    if (error) {
+      trace_surfaced(error.get(), where);
+      throw_exception(error.release());
+    }
     return std::move(result);
   }
 };
@@ -124,10 +136,10 @@ class [[nodiscard]] Task {
     p.started_inline = false;
     return !h_.done();
   }
-  T await_resume() {
+  T await_resume(std::source_location where = std::source_location::current()) {
     assert(h_ && h_.done());
     promise_type& p = h_.promise();
-    if (p.error) std::rethrow_exception(std::exchange(p.error, nullptr));
+    if (p.error) rethrow_traced(std::exchange(p.error, nullptr), where);
     if constexpr (!std::is_void_v<T>) return std::move(*p.value);
   }
 

@@ -137,6 +137,21 @@ bool value_blank(PyObject* v) {
   return is_blank(v);
 }
 
+Ref fact(PyObject* facts, const char* key) {
+  Ref v = dict_get(facts, key);
+  return v ? v : none();
+}
+bool fact_true(PyObject* facts, const char* key) { return truthy(fact(facts, key).get()); }
+long long fact_int(PyObject* facts, const char* key) {
+  Ref v = fact(facts, key);
+  if (!PyLong_Check(v.get()) && !PyFloat_Check(v.get())) return 0;
+  return PyLong_Check(v.get()) ? PyLong_AsLongLong(v.get()) : static_cast<long long>(PyFloat_AsDouble(v.get()));
+}
+std::string fact_text(PyObject* facts, const char* key) {
+  Ref v = fact(facts, key);
+  return v.get() == Py_None ? std::string() : utf8(v.get());
+}
+
 Row::Row() : dict_(check(PyDict_New())) {}
 
 void Row::put(const char* key, Ref value) {

@@ -70,6 +70,13 @@ bool lov_blank(PyObject* v);
 // A value the fills skip: None, or blank once in text form (for lists: empty).
 bool value_blank(PyObject* v);
 
+// Reading the facts a page script returns (a dict): the value (None when absent), its
+// truth, as a whole number (0 unless a number), as text ("" for None).
+Ref fact(PyObject* facts, const char* key);
+bool fact_true(PyObject* facts, const char* key);
+long long fact_int(PyObject* facts, const char* key);
+std::string fact_text(PyObject* facts, const char* key);
+
 // An ordered dict built from (key, value) pairs; values are stolen Refs.
 class Row {
  public:
@@ -106,6 +113,7 @@ bool is_submission(std::string_view method, bool navigation, std::string_view ur
 
 // --- bodies ---
 Task<Ref> fCtVerificarMapa(Call c);
+Task<Ref> fCtMapearPagina(Call c);
 Task<Ref> fCtConferirForm(Call c);
 Task<Ref> fCtAtivarGuarda(Call c);
 Task<Ref> fCtDesativarGuarda(Call c);

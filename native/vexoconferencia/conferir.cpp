@@ -22,7 +22,7 @@ constexpr const char kNaoEncontrado[] = "nao_encontrado";
 constexpr const char kNaoConferido[] = "nao_conferido";
 
 struct Tally {
-  long igual = 0, vazio = 0, diferente = 0, nao_encontrado = 0, nao_conferido = 0;
+  Py_ssize_t igual = 0, vazio = 0, diferente = 0, nao_encontrado = 0, nao_conferido = 0;
   void count(const char* estado) {
     std::string_view e(estado);
     if (e == kIgual) ++igual;
@@ -183,7 +183,7 @@ Task<void> grid_lines(PyObject* page, const char* secao, const char* add, const 
       records.push_back(PyDict_Check(rec) ? Ref::borrow(rec) : check(PyDict_New()));
     }
   }
-  const long n = static_cast<long>(records.size());
+  const Py_ssize_t n = static_cast<Py_ssize_t>(records.size());
   Ref add_cfg = dict_get(section, add);
   Ref add_sel = add_cfg && PyDict_Check(add_cfg.get()) ? dict_get(add_cfg.get(), "WebSel") : Ref();
   Ref grid_col = text("linhas gravadas");
@@ -242,23 +242,23 @@ Task<void> grid_lines(PyObject* page, const char* secao, const char* add, const 
     emit(out, t, summary);
     co_return;
   }
-  const long have = static_cast<long>(PyList_GET_SIZE(rows.get()));
+  const Py_ssize_t have = PyList_GET_SIZE(rows.get());
   summary.obtido = integer(have);
   summary.estado = have == n ? kIgual : kDiferente;
   emit(out, t, summary);
 
   // The records are the last rows the grid shows.
-  const long base = have >= n ? have - n : 0;
+  const Py_ssize_t base = have >= n ? have - n : 0;
   Ref sep = text(", ");
-  for (long i = 0; i < n; ++i) {
+  for (Py_ssize_t i = 0; i < n; ++i) {
     PyObject* cells = base + i < have ? PyList_GET_ITEM(rows.get(), base + i) : nullptr;
     for (std::size_t j = 0; j < cols.size(); ++j) {
       const Col& col = cols[j];
       PyObject* raw = PyList_GET_ITEM(col.wanted.get(), i);
       PyObject* info = static_cast<Py_ssize_t>(j) < PyList_GET_SIZE(columns.get()) ? PyList_GET_ITEM(columns.get(), j) : Py_None;
-      long index = -1;
+      Py_ssize_t index = -1;
       Ref idx = got(info, "index");
-      if (PyLong_Check(idx.get())) index = PyLong_AsLong(idx.get());
+      if (PyLong_Check(idx.get())) index = PyLong_AsSsize_t(idx.get());
       Ref shown_list = got(info, "shown");
       Ref want = PyList_Check(shown_list.get()) && i < PyList_GET_SIZE(shown_list.get())
                      ? Ref::borrow(PyList_GET_ITEM(shown_list.get(), i))

@@ -20,6 +20,11 @@ const FuncSpec kFunctions[] = {
      "        {secao, coluna, linha, seletor, tipo, estado, esperado, obtido, exibido}, estado\n"
      "        igual, vazio, diferente, nao_encontrado ou nao_conferido.\n    ",
      fCtConferirForm, nullptr, nullptr},
+    {"fCtMapearPagina", nullptr, "pPage, pEspera=10000",
+     "\n    Ler da pagina os seus itens e escrever o mapa (e um modelo dos dados).\n"
+     "        Espera (no maximo pEspera ms) que a pagina fique pronta; nao a altera. Devolve\n"
+     "        {mapa, dados, itens, grelhas, pagina, problema}.\n    ",
+     fCtMapearPagina, nullptr, nullptr},
     {"fCtAtivarGuarda", nullptr, "pPage",
      "\n    Reter os pedidos que submeteriam a pagina enquanto o preenchimento corre.\n"
      "        Devolve a lista (viva) dos pedidos retidos.\n    ",

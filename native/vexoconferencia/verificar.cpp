@@ -8,6 +8,9 @@
 #include "conferencia.hpp"
 #include "form/mapping.hpp"
 
+#include <chrono>
+#include <optional>
+
 namespace zv::vc::cf {
 
 namespace {
@@ -24,9 +27,20 @@ struct Verdict {
   }
 };
 
+// Items the page renders late (lazily rendered regions, items a dynamic action adds) are
+// waited for as the fills wait for an item to be attached, within their default time limit;
+// the wait is one budget for the whole check, so a mapping of many absent items costs it once.
+constexpr std::chrono::milliseconds kLateBudget{5000};
+
 struct Tally {
-  long n[3] = {0, 0, 0};
+  Py_ssize_t n[3] = {0, 0, 0};
+  std::optional<std::chrono::steady_clock::time_point> late_until;  // set by the first wait
 };
+
+// "1 erro", "2 erros"; `plural` is the singular with an "s" unless given.
+std::string count_of(Py_ssize_t n, const char* singular, const char* plural = nullptr) {
+  return std::to_string(n) + " " + (n == 1 ? std::string(singular) : plural ? std::string(plural) : std::string(singular) + "s");
+}
 
 std::string join(const std::vector<std::string>& parts) {
   std::string s;
@@ -64,22 +78,6 @@ void emit(PyObject* out, Tally& t, const char* secao, PyObject* coluna, PyObject
   }
 }
 
-// Reading the facts the probe script returns.
-Ref fact(PyObject* facts, const char* key) {
-  Ref v = dict_get(facts, key);
-  return v ? v : none();
-}
-bool fact_true(PyObject* facts, const char* key) { return truthy(fact(facts, key).get()); }
-long fact_int(PyObject* facts, const char* key) {
-  Ref v = fact(facts, key);
-  if (!PyLong_Check(v.get()) && !PyFloat_Check(v.get())) return 0;
-  return PyLong_Check(v.get()) ? PyLong_AsLong(v.get()) : static_cast<long>(PyFloat_AsDouble(v.get()));
-}
-std::string fact_text(PyObject* facts, const char* key) {
-  Ref v = fact(facts, key);
-  return v.get() == Py_None ? std::string() : utf8(v.get());
-}
-
 // A field, a representative's item or a grid column, with the data's values for it.
 struct Field {
   const char* secao;
@@ -113,13 +111,13 @@ void judge_element(Verdict& v, Kind k, const Field& f, PyObject* facts, PyObject
     v.add(2, "seletor inválido: " + fact_text(facts, "error"));
     return;
   }
-  long count = fact_int(facts, "count");
+  long long count = fact_int(facts, "count");
   if (count == 0) v.add(2, "nenhum elemento encontrado com este seletor");
   if (count > 1) v.add(2, std::to_string(count) + " elementos encontrados com este seletor; deve haver exatamente um");
 
   const std::string ids = utf8(id);
   if (k == Kind::radio || k == Kind::checkboxmultiple) {
-    long options = fact_int(facts, "options");
+    long long options = fact_int(facts, "options");
     if (options == 0) {
       v.add(2, "nenhuma opção " + ids + "_0, " + ids + "_1, … encontrada");
     } else {
@@ -224,7 +222,7 @@ void judge_values(Verdict& v, Kind k, const Field& f, PyObject* facts, PyObject*
         continue;
       }
       PyObject* sf = PyList_GET_ITEM(suffix_facts.get(), pos);
-      long options = fact_int(facts, "options");
+      long long options = fact_int(facts, "options");
       if (!fact_true(sf, "exists")) {
         std::string range = options > 0 ? "as opções vão de 0 a " + std::to_string(options - 1) : "não há opções";
         v.add(2, at + "posição " + quoted(s.get()) + " fora das opções (" + range + ")");
@@ -246,6 +244,36 @@ void judge_values(Verdict& v, Kind k, const Field& f, PyObject* facts, PyObject*
   if (unknown_format)
     v.add(1, "a página não declara o formato da data: o texto das datas não foi conferido");
   if (!any_value && f.in_data && k != Kind::none) v.add(0, "valor vazio nos dados: nada a preencher");
+}
+
+// Waits, within what is left of the check's budget, for `sel` to be attached. True when it
+// came in time.
+Task<bool> waited_for_late_item(PyObject* page, PyObject* sel, Tally& t) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!t.late_until) t.late_until = now + kLateBudget;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*t.late_until - now).count();
+  if (left <= 0) co_return false;  // a time limit of 0 would be no limit at all
+  if (debug_on())
+    log_info(message("fCtVerificarMapa -> A aguardar o item ", sel, " (no maximo ", integer(static_cast<long long>(left)), " ms)"));
+  bool came = true;
+  try {
+    Ref ms = integer(static_cast<long long>(left));
+    co_await pg::wait_for_selector(page, sel, N->attached.get(), ms.get());
+  } catch (PyError&) {
+    came = false;  // timed out (or the page went away): the probe says what is there
+  }
+  co_return came;
+}
+
+// What the selector finds (sondar_item.js); when it finds nothing, asked again once the page
+// had the time to render it late.
+Task<Ref> probe(PyObject* page, PyObject* sel, PyObject* id, PyObject* suffixes, Tally& t) {
+  Ref arg = pg::list(sel, id, suffixes);
+  Ref facts = co_await pg::evaluate(page, ZC_SCRIPT(sondar_item), arg.get());
+  if (PyDict_Check(facts.get()) && !fact_true(facts.get(), "invalid") && fact_int(facts.get(), "count") == 0 &&
+      co_await waited_for_late_item(page, sel, t))
+    facts = co_await pg::evaluate(page, ZC_SCRIPT(sondar_item), arg.get());
+  co_return facts;
 }
 
 Task<void> check_field(PyObject* page, Field& f, PyObject* out, Tally& t) {
@@ -292,7 +320,7 @@ Task<void> check_field(PyObject* page, Field& f, PyObject* out, Tally& t) {
     v.add(2, "\"WebSel\" não é um texto");
   } else {
     Ref id = item_id_of(sel.get());
-    facts = co_await pg::evaluate(page, ZC_SCRIPT(sondar_item), pg::list(sel.get(), id.get(), suffixes.get()).get());
+    facts = co_await probe(page, sel.get(), id.get(), suffixes.get(), t);
     if (PyDict_Check(facts.get())) judge_element(v, k, f, facts.get(), id.get());
     else facts.reset();
   }
@@ -314,11 +342,11 @@ Task<void> check_button(PyObject* page, const char* secao, const char* key, PyOb
   } else {
     Ref id = item_id_of(sel.get());
     Ref none_list = check(PyList_New(0));
-    Ref facts = co_await pg::evaluate(page, ZC_SCRIPT(sondar_item), pg::list(sel.get(), id.get(), none_list.get()).get());
+    Ref facts = co_await probe(page, sel.get(), id.get(), none_list.get(), t);
     if (fact_true(facts.get(), "invalid")) {
       v.add(2, "seletor inválido: " + fact_text(facts.get(), "error"));
     } else {
-      long count = fact_int(facts.get(), "count");
+      long long count = fact_int(facts.get(), "count");
       if (count == 0) v.add(2, "botão não encontrado: cada registo falharia");
       if (count > 1) v.add(2, std::to_string(count) + " elementos encontrados com este seletor; deve haver exatamente um");
       if (count >= 1 && is_add && fact_true(facts.get(), "disabled"))
@@ -509,8 +537,9 @@ Task<Ref> fCtVerificarMapa(Call c) {
   data_only(out.get(), t, kFormSection, extra.get());
 
   if (debug_on())
-    log_info(message("fCtVerificarMapa -> ", integer(t.n[0] + t.n[1] + t.n[2]), " verificacoes: ",
-                     integer(t.n[0]), " ok, ", integer(t.n[1]), " avisos, ", integer(t.n[2]), " erros"));
+    log_info(message("fCtVerificarMapa -> ", std::string_view(count_of(t.n[0] + t.n[1] + t.n[2], "verificacao", "verificacoes")),
+                     ": ", integer(t.n[0]), " ok, ", std::string_view(count_of(t.n[1], "aviso")), ", ",
+                     std::string_view(count_of(t.n[2], "erro"))));
   co_return out;
 }
 

@@ -69,6 +69,34 @@ const FuncSpec kMethods[] = {
 const char kClassDoc[] =
     "\n    Tavoric - Classe auxiliar framework profissional de preenchimento APEX Oracle\n    ";
 
+// `from <module> import <attr>` once the module is imported: its attribute, or the
+// ImportError the import statement raises for a missing one (the module's name and file in
+// the message and in the error's name and path, as the interpreter words it).
+Ref import_from(PyObject* module, const char* attr) {
+  Ref wanted = text(attr);
+  if (PyObject* v = PyObject_GetAttr(module, wanted.get())) return Ref::steal(v);
+  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
+  PyErr_Clear();
+  Ref modname = Ref::steal(PyObject_GetAttrString(module, "__name__"));
+  if (!modname || !PyUnicode_Check(modname.get())) {
+    PyErr_Clear();
+    modname = Ref();
+  }
+  Ref shown = modname ? modname : text("<unknown module name>");
+  Ref path = Ref::steal(PyModule_GetFilenameObject(module));
+  if (!path) PyErr_Clear();
+  Ref msg = path ? check(PyUnicode_FromFormat("cannot import name %R from %R (%S)", wanted.get(), shown.get(), path.get()))
+                 : check(PyUnicode_FromFormat("cannot import name %R from %R (unknown location)", wanted.get(), shown.get()));
+  Ref exc = call(PyExc_ImportError, msg.get());
+  check(PyObject_SetAttrString(exc.get(), "name", modname ? modname.get() : Py_None));
+  check(PyObject_SetAttrString(exc.get(), "path", path ? path.get() : Py_None));
+  // Interpreters that record the missing name (3.12 on) do so in name_from.
+  if (PyObject_HasAttrString(PyExc_ImportError, "name_from"))
+    check(PyObject_SetAttrString(exc.get(), "name_from", wanted.get()));
+  PyErr_SetObject(PyExc_ImportError, exc.get());
+  throw_current();
+}
+
 int exec_module(PyObject* module) {
   if (!init_types()) return -1;
   PyObject* d = PyModule_GetDict(module);  // borrowed
@@ -83,7 +111,7 @@ int exec_module(PyObject* module) {
     // from .vexofuncoes import VexoFuncoes
     Ref fromlist = check(Py_BuildValue("(s)", "VexoFuncoes"));
     Ref sibling = check(PyImport_ImportModuleLevel("vexofuncoes", d, nullptr, fromlist.get(), 1));
-    Ref cls = check(PyObject_GetAttrString(sibling.get(), "VexoFuncoes"));
+    Ref cls = import_from(sibling.get(), "VexoFuncoes");
     check(PyDict_SetItemString(d, "VexoFuncoes", cls.get()));
     check(PyDict_SetItemString(d, "gDebugDev", Py_False));
     check(PyDict_SetItemString(d, "objfLog", Py_None));

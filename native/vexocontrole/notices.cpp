@@ -26,10 +26,10 @@ constexpr const char kDefaultMsg[] =
 Ref import_module(const char* m) { return check(PyImport_ImportModule(m)); }
 Ref attr(PyObject* o, const char* n) { return check(PyObject_GetAttrString(o, n)); }
 
-// os.environ.get(key) is a non-empty text
-bool env_has(PyObject* environ, const char* key) {
+// os.environ.get(key) is a non-empty text (not named environ: a macro in Windows C runtimes)
+bool env_has(PyObject* os_environ, const char* key) {
   Ref k = text(key);
-  Ref get = attr(environ, "get");
+  Ref get = attr(os_environ, "get");
   Ref v = call(get.get(), k.get());
   return truthy(v.get());
 }
@@ -48,8 +48,8 @@ void windows_box() {
 // the caller is held until the user closes it, as with the Windows box.
 void desktop_box() {
   Ref os = import_module("os");
-  Ref environ = attr(os.get(), "environ");
-  if (!env_has(environ.get(), "DISPLAY") && !env_has(environ.get(), "WAYLAND_DISPLAY"))
+  Ref os_environ = attr(os.get(), "environ");
+  if (!env_has(os_environ.get(), "DISPLAY") && !env_has(os_environ.get(), "WAYLAND_DISPLAY"))
     raise_new(PyExc_RuntimeError,
               text("fCtPopUpWindows -> Nenhum ambiente grafico disponivel (DISPLAY e "
                    "WAYLAND_DISPLAY nao definidos): impossivel mostrar a janela de aviso"));
@@ -79,7 +79,7 @@ void desktop_box() {
   // zenity answers a close from the window manager with its "Esc" code (1 by default, the
   // same as a display it cannot open); closing is the user's answer, like OK.
   Ref env = check(PyDict_New());
-  check(PyDict_Update(env.get(), environ.get()));
+  check(PyDict_Update(env.get(), os_environ.get()));
   check(PyDict_SetItemString(env.get(), "ZENITY_ESC", text("0").get()));
 
   Ref subprocess = import_module("subprocess");

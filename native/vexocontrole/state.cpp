@@ -35,9 +35,9 @@ void log_error_exc(const Ref& msg) {
   call_method_kw(logger.get(), N->error.get(), 1, N->kw_exc_info.get(), msg.get(), Py_True);
 }
 
-void raise_new(PyObject* type, const Ref& msg) {
+void raise_new(PyObject* type, const Ref& msg, std::source_location where) {
   PyErr_SetObject(type, msg.get());
-  throw_current();
+  throw_current(where);
 }
 
 Ref trimmed_text(PyObject* v) {
@@ -63,7 +63,7 @@ bool py_equal(PyObject* a, PyObject* b) { return check(PyObject_RichCompareBool(
 
 PyObject* intern_text(const char* s) { return text(s).release(); }
 PyObject* intern_script(std::string_view js) { return text(js).release(); }
-PyObject* intern_int(long v) { return integer(v).release(); }
+PyObject* intern_int(long long v) { return integer(v).release(); }
 
 Ref make_attempt_of(const FuncSpec* spec, PyObject* const* captures, std::size_t n) {
   static std::map<const FuncSpec*, PyObject*> protos;  // immortal, one per attempt kind

@@ -44,10 +44,11 @@ void log_debug(const Ref& msg);
 void log_error_exc(const Ref& msg);
 
 // raise <type>(msg)
-[[noreturn]] void raise_new(PyObject* type, const Ref& msg);
+[[noreturn]] void raise_new(PyObject* type, const Ref& msg,
+                            std::source_location where = std::source_location::current());
 
 inline Ref none() { return Ref::borrow(Py_None); }
-inline Ref integer(long v) { return check(PyLong_FromLong(v)); }
+inline Ref integer(long long v) { return check(PyLong_FromLongLong(v)); }
 
 // None, or a value whose text form is empty once trimmed.
 bool is_blank(PyObject* v);
@@ -74,7 +75,7 @@ Task<Ref> retry(const Ref& action);
 // outlive the interpreter's own teardown otherwise).
 PyObject* intern_text(const char* s);
 PyObject* intern_script(std::string_view js);
-PyObject* intern_int(long v);
+PyObject* intern_int(long long v);
 #define ZV_STR(lit) ([]() -> PyObject* { static PyObject* zv_s = ::zv::vc::intern_text(lit); return zv_s; }())
 #define ZV_INT(n) ([]() -> PyObject* { static PyObject* zv_i = ::zv::vc::intern_int(n); return zv_i; }())
 // A page script embedded from scripts/<name>.js.

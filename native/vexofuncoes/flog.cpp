@@ -40,9 +40,9 @@ PyObject* as_str(PyObject* v, const char* param) {
   return v;
 }
 
-bool equals(PyObject* n, long v) {
+bool equals(PyObject* n, long long v) {
   int overflow = 0;
-  long x = PyLong_AsLongAndOverflow(n, &overflow);
+  long long x = PyLong_AsLongLongAndOverflow(n, &overflow);
   if (x == -1 && PyErr_Occurred()) throw_current();
   return !overflow && x == v;
 }

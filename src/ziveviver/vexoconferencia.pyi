@@ -47,11 +47,56 @@ class PedidoRetido(TypedDict):
     navegacao: bool
     pedido: str | None  # APEX's p_request, when the posted data carries it
 
+@type_check_only
+class ItemMapeado(TypedDict):
+    """One item the page gave, and where it went."""
+
+    item: str  # the APEX item id
+    coluna: str | None  # its data column (None when it stayed out)
+    rotulo: str | None
+    tipo_apex: str | None  # APEX's item_type, when APEX knows the item
+    tipo: str | None  # the widget kind the fills use, when one fits
+    destino: Literal["mapa", "grelha", "fora"]
+    motivo: str | None  # why it stayed out of the mapping
+
+@type_check_only
+class GrelhaMapeada(TypedDict):
+    """A region that looks like a row editor: add and save buttons, and its items."""
+
+    regiao: str | None
+    titulo: str
+    secao: Literal["Titulares", "Beneficiarios"]  # guessed from the region's title
+    inserir: str | None
+    gravar: str | None
+    esqueleto: dict[str, dict[str, dict[str, str]]]  # {secao: section of a mapping}
+
+@type_check_only
+class PaginaMapeada(TypedDict):
+    url: str
+    titulo: str
+    apex: bool
+    versao: str | None  # apex.env.APEX_VERSION
+    registo: bool  # the items came from apex.items (else from the markup)
+    pronta: bool  # the page settled within pEspera
+    login: bool
+
+@type_check_only
+class Mapeamento(TypedDict):
+    """What fCtMapearPagina read: the mapping, a data template and the report."""
+
+    mapa: dict[str, dict[str, str]]
+    dados: dict[str, Any]
+    itens: list[ItemMapeado]
+    grelhas: list[GrelhaMapeada]
+    pagina: PaginaMapeada
+    problema: str | None  # why the page cannot be mapped (not APEX, a login page, no items)
+
 async def fCtVerificarMapa(
     pPage: Page, pDictColsDePara: Mapping[str, Any], pJsonDados: Mapping[str, Any]
 ) -> list[Achado]: ...
 async def fCtConferirForm(
     pPage: Page, pDictColsDePara: Mapping[str, Any], pJsonDados: Mapping[str, Any]
 ) -> list[LinhaRecibo]: ...
+async def fCtMapearPagina(pPage: Page, pEspera: int = 10000) -> Mapeamento: ...
 async def fCtAtivarGuarda(pPage: Page) -> list[PedidoRetido]: ...
 async def fCtDesativarGuarda(pPage: Page) -> list[PedidoRetido]: ...

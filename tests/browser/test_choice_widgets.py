@@ -12,6 +12,7 @@ from playwright.async_api import TimeoutError as PlaywrightTimeout
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 
 from fakepage import RecordingLogger  # noqa: E402
+from pagefaults import Faulty, at  # noqa: E402
 from ziveviver import vexocontrole  # noqa: E402
 
 FORM_URL = (pathlib.Path(__file__).resolve().parents[2] / "src" / "ziveviver" / "demo" / "form.html").as_uri()
@@ -72,18 +73,22 @@ def reset(run, page):
     run(page.evaluate("__zv.reset()"))
 
 
-def cancelled_after(run, coro, seconds):
-    """Runs `coro` as a task, cancels it after `seconds`; True when the task ended
-    cancelled (False when it swallowed the cancellation and finished)."""
+def cancelled_during(run, page, when, fill):
+    """Runs fill(page) as a task and cancels it while the page operation `when` picks is under
+    way; True when the task ended cancelled (False when it swallowed the cancellation and
+    finished)."""
 
     async def go():
-        task = asyncio.ensure_future(coro)
-        await asyncio.sleep(seconds)
-        task.cancel()
+        async def cancel():
+            task.cancel()
+
+        faulty = Faulty(page, when, cancel, during=True)
+        task = asyncio.ensure_future(fill(faulty))
         try:
             await task
         except asyncio.CancelledError:
             pass
+        assert faulty.fired, faulty.ops
         return task.cancelled()
 
     return run(go())
@@ -147,8 +152,8 @@ class TestRadio:
 
     def test_cancelled_during_the_label_wait(self, form, run, log):
         reset(run, form)
-        coro = vexocontrole.fCtPreencCheckRadio(form, "#P1_SEXO", 2)
-        assert cancelled_after(run, coro, 0.5) is True
+        fill = lambda page: vexocontrole.fCtPreencCheckRadio(page, "#P1_SEXO", 2)  # noqa: E731
+        assert cancelled_during(run, form, at("wait_for"), fill) is True
         assert seen(run, form)[0] == []  # the script way never ran
         assert value(run, form, "P1_SEXO") == "F"
         assert not any("Saida 4" in m or "RETRY" in m for m in log.messages())
@@ -231,12 +236,24 @@ class TestDatePicker:
         assert events == [("P1_DATA_ADESAO", "change", True)]
         assert run(page.evaluate("document.getElementById('P1_DATA_ADESAO').value")) == "01/02/2024"
 
-    def test_disabled_picker_is_not_written(self, form, run, log):
-        reset(run, form)
-        run(vexocontrole.fCtPreencDatepicker(form, "#P1_DATA_BLOQ", "31/12/2031"))
-        assert seen(run, form) == ([], [], [])
-        assert value(run, form, "P1_DATA_BLOQ") == "01/01/2030"
-        assert log.messages() == ["fCtPreencDatepicker -> Datepicker desabilitado: #P1_DATA_BLOQ"]
+    @pytest.mark.parametrize("query, item, disable, before", [
+        ("", "P1_DATA_BLOQ", "", "01/01/2030"),  # the older picker, disabled by the server
+        # 22.2+: the browser never finds the a-date-picker element disabled; APEX's item does
+        ("", "P1_DATA_NASC", "$s('P1_DATA_NASC', '01/01/1990'); apex.item('P1_DATA_NASC').disable()",
+         "01/01/1990"),
+        # ... and without APEX, its inner input
+        ("?noapex=1", "P1_DATA_NASC",
+         "document.getElementById('P1_DATA_NASC_input').value = '01/01/1990';"
+         "document.getElementById('P1_DATA_NASC_input').disabled = true", "01/01/1990"),
+    ])
+    def test_disabled_picker_is_not_written(self, tab, run, log, query, item, disable, before):
+        page = load(run, tab, query)
+        run(page.evaluate("() => { " + disable + " }"))
+        reset(run, page)
+        run(vexocontrole.fCtPreencDatepicker(page, "#" + item, "31/12/2031"))
+        assert seen(run, page) == ([], [], [])
+        assert value(run, page, item) == before
+        assert log.messages() == ["fCtPreencDatepicker -> Datepicker desabilitado: #" + item]
 
     def test_absent_item_logs_one_failure(self, form, run, log):
         run(vexocontrole.fCtPreencDatepicker(form, "#P1_NAO_EXISTE", "01/01/2000", 200))
@@ -265,15 +282,27 @@ class TestSelectList:
             "fCtApexPreencDropDownList -> Dropdown selecionado (Playwright): #P1_ESTADO",
         ]
 
-    def test_value_no_option_carries_goes_to_apex(self, form, run, log):
-        val = " BR"  # untrimmed: no option carries it
+    @pytest.mark.parametrize("prepare, val, after, line", [
+        # a disabled option: the browser cannot pick it, APEX can
+        ("document.querySelector('#P1_PAIS option[value=PT]').disabled = true", "PT", "PT",
+         ("info", "fCtApexPreencDropDownList -> Dropdown selecionado (APEX): #P1_PAIS")),
+        # untrimmed: no option carries it, APEX finds none either
+        ("", " BR", "",
+         ("error", "fCtApexPreencDropDownList -> Valor nao aplicado (APEX): #P1_PAIS | valor:  BR")),
+        # without a null option APEX then shows the first option: a real value, not the one asked
+        ("$s('P1_PAIS', 'PT'); document.querySelector('#P1_PAIS option[value=\"\"]').remove()", "ZZ", "BR",
+         ("error", "fCtApexPreencDropDownList -> Valor nao aplicado (APEX): #P1_PAIS | valor: ZZ")),
+    ])
+    def test_value_the_browser_cannot_select_goes_to_apex_and_is_read_back(self, form, run, log,
+                                                                          prepare, val, after, line):
+        run(form.evaluate("() => { " + prepare + " }"))
         reset(run, form)
         run(vexocontrole.fCtApexPreencDropDownList(form, "#P1_PAIS", val))
         calls, events, _ = seen(run, form)
         assert calls == [("P1_PAIS", val)]
         assert not any(native for _, _, native in events)  # the browser selected nothing
-        assert value(run, form, "P1_PAIS") == ""  # APEX found no such option either
-        assert log.messages() == ["fCtApexPreencDropDownList -> Dropdown selecionado (APEX): #P1_PAIS"]
+        assert value(run, form, "P1_PAIS") == after
+        assert log.lines == [line]
 
     def test_without_apex_the_fallback_does_nothing(self, noapex, run, log):
         page = noapex
@@ -292,8 +321,8 @@ class TestSelectList:
 
     def test_cancelled_during_the_browser_selection(self, form, run, log):
         reset(run, form)
-        coro = vexocontrole.fCtApexPreencDropDownList(form, "#P1_PAIS", "XX")
-        assert cancelled_after(run, coro, 0.5) is True
+        fill = lambda page: vexocontrole.fCtApexPreencDropDownList(page, "#P1_PAIS", "XX")  # noqa: E731
+        assert cancelled_during(run, form, at("select_option"), fill) is True
         assert seen(run, form)[0] == []  # no APEX fallback after the cancellation
         assert log.messages() == []
 

@@ -2,6 +2,7 @@
 after a lingering indicator clears, gives up at its limit, ignores pages without APEX, and
 lets cancellation through. Assertions are on order, with loose lower bounds only."""
 import asyncio
+import pathlib
 import time
 
 import pytest
@@ -88,3 +89,37 @@ def test_cancellation_during_the_wait_goes_through(form, run):
     task = run(go())
     assert task.cancelled()
     assert run(form.evaluate(BUSY_NOW)) == 1  # it did not wait on for the indicator
+
+
+def test_a_request_in_flight_is_waited_for_before_its_indicator_shows(form, run):
+    # APEX puts up a request's indicator only 200 ms after the request starts; a wait that
+    # starts at once sees none, yet the request is still in flight (jQuery counts it)
+    assert run(form.evaluate("() => { __zv.request(2000); return apex.jQuery.active; }")) == 1
+    assert run(vc.fCtApexWaitStable(form, 8000)) is None
+    assert run(form.evaluate("[__zv.requestsDone, apex.jQuery.active]")) == [[1], 0]
+
+
+IDLE_JS = (pathlib.Path(__file__).resolve().parents[2] / "native" / "vexocontrole" / "scripts"
+           / "apex_idle.js").read_text(encoding="utf-8")
+
+
+@pytest.mark.parametrize("setup, idle", [
+    ("", True),                                                        # not an APEX page
+    ("window.jQuery = {active: 2};", True),                            # jQuery, but no APEX
+    ("window.apex = {};", True),                                       # APEX without jQuery
+    ("window.apex = {}; busy();", False),                              # ... showing an indicator
+    ("window.apex = {jQuery: {active: 0}};", True),
+    ("window.apex = {jQuery: {active: 1}};", False),                   # a request in flight
+    ("window.apex = {jQuery: {active: 0}}; busy();", False),
+    ("window.apex = {}; window.jQuery = {active: 1};", False),         # the page's own jQuery
+    ("window.apex = {jQuery: {}};", True),                             # a jQuery without the counter
+])
+def test_idle_script_counts_requests_in_flight_where_jquery_is(browser, run, setup, idle):
+    page = run(browser.new_page())
+    try:
+        run(page.set_content("<div id='x'></div><script>const busy = () => "
+                             "document.getElementById('x').className = 'u-Processing';"
+                             + setup + "</script>"))
+        assert run(page.evaluate(IDLE_JS)) is idle
+    finally:
+        run(page.close())

@@ -32,7 +32,7 @@ POPUP_STATE = """(item) => ({
   open: Array.from(document.querySelectorAll('.ui-dialog-popuplov'))
     .filter((d) => d.style.display !== 'none').map((d) => d.getAttribute('aria-describedby')),
   overlays: document.querySelectorAll('.ui-widget-overlay').length,
-  rows: item ? document.querySelectorAll(`#PopupLov_1_${item}_dlg .a-IconList-item`).length : null,
+  rows: item ? document.querySelectorAll(`#PopupLov_1_${item}_dlg :is(.a-IconList-item, tr.a-GV-row[data-id])`).length : null,
   lovClicks: (window.__lovClicks || {})[item + '_lov_btn'] || 0,
   calls: __zv.calls.filter((c) => c.item === item || c.missing).map((c) => [c.item, c.args[0], c.args[1], !!c.missing]),
   value: item ? __zv.value(item) : null,
@@ -74,17 +74,21 @@ def debug_log(form):
 
 # ------------------------------------------------------------------ fill by id
 
-@pytest.mark.parametrize("value, item_id, shown, rows, load_more", [
-    (105, "105", "Advogado", 20, 0),           # page 1
-    ("145", "145", "Militar", 60, 2),          # page 3
-    (" 160 ", "160", "Autônomo", 60, 2),       # last row of the last page
+@pytest.mark.parametrize("item, value, item_id, shown, rows, load_more", [
+    ("P1_PROFISSAO", 105, "105", "Advogado", 20, 0),           # page 1
+    ("P1_PROFISSAO", "145", "145", "Militar", 60, 2),          # page 3
+    ("P1_PROFISSAO", " 160 ", "160", "Autônomo", 60, 2),       # last row of the last page
+    # grid display (two columns): the text is the display column's, never the whole row's
+    ("P1_AGENCIA", "305", "305", "Belo Horizonte Oeste", 20, 0),
+    ("P1_AGENCIA", 341, "341", "Porto Centro", 60, 2),
+    ("P1_AGENCIA", "360", "360", "São Paulo Oeste", 60, 2),
 ])
-def test_row_found_on_its_page_and_popup_closed(form, run, quiet, value, item_id, shown, rows, load_more):
+def test_row_found_on_its_page_and_popup_closed(form, run, quiet, item, value, item_id, shown, rows, load_more):
     run(form.evaluate(INSTRUMENT))
-    assert run(vc.fCtApexPreencPopupLovId(form, PROF, value)) is None
-    st = state(run, form, "P1_PROFISSAO")
+    assert run(vc.fCtApexPreencPopupLovId(form, "#" + item, value)) is None
+    st = state(run, form, item)
     assert (st["value"], st["display"]) == (item_id, shown)
-    assert st["calls"] == [["P1_PROFISSAO", item_id, shown, False]]
+    assert st["calls"] == [[item, item_id, shown, False]]
     assert st["rows"] == rows and run(form.evaluate("window.__loadMore")) == load_more
     assert st["lovClicks"] == 1
     assert st["open"] == [] and st["overlays"] == 0
@@ -204,27 +208,41 @@ def test_cancelled_while_waiting_for_the_popup_to_close(form, run, quiet):
 
 # ------------------------------------------------------------------ fill by description
 
-def open_profession_popup(run, page):
-    run(page.click("#P1_PROFISSAO_lov_btn"))
-    wait_page(run, page, "document.querySelectorAll('#PopupLov_1_P1_PROFISSAO_dlg .a-IconList-item').length === 20")
+def open_popup(run, page, item="P1_PROFISSAO", rows=20):
+    run(page.click(f"#{item}_lov_btn"))
+    wait_page(run, page, f"""document.querySelectorAll(
+        '#PopupLov_1_{item}_dlg :is(.a-IconList-item, tr.a-GV-row[data-id])').length === {rows}""")
 
 
-@pytest.mark.parametrize("value, display, item_id, shown", [
-    ("ENGENHEIRO", None, "101", "Engenheiro"),
-    ("xyz", "mÉdIcO", "103", "Médico"),
-    (105, None, "105", "Advogado"),            # a number given without a display text
-    ("104", None, "104", "Enfermeira"),
+
+@pytest.mark.parametrize("item, value, display, item_id, shown", [
+    ("P1_PROFISSAO", "ENGENHEIRO", None, "101", "Engenheiro"),
+    ("P1_PROFISSAO", "xyz", "mÉdIcO", "103", "Médico"),
+    ("P1_PROFISSAO", 105, None, "105", "Advogado"),            # a number given without a display text
+    ("P1_PROFISSAO", "104", None, "104", "Enfermeira"),
+    # grid display: the display column's text matches, the whole row's would not
+    ("P1_AGENCIA", "curitiba SUL", None, "318", "Curitiba Sul"),
+    ("P1_AGENCIA", "x", "Braga Norte", "307", "Braga Norte"),
+    ("P1_AGENCIA", "312", None, "312", "Coimbra Norte"),
 ])
-def test_desc_matches_text_in_any_letter_case_or_the_id(form, run, quiet, value, display, item_id, shown):
-    open_profession_popup(run, form)
-    run(vc.fCtApexPreencPopupLovDesc(form, PROF, value, display))
-    st = state(run, form, "P1_PROFISSAO")
+def test_desc_matches_text_in_any_letter_case_or_the_id(form, run, quiet, item, value, display, item_id, shown):
+    open_popup(run, form, item)
+    run(vc.fCtApexPreencPopupLovDesc(form, "#" + item, value, display))
+    st = state(run, form, item)
     assert (st["value"], st["display"]) == (item_id, shown)
-    assert st["calls"] == [["P1_PROFISSAO", item_id, shown, False]]
+    assert st["calls"] == [[item, item_id, shown, False]]
+
+
+@pytest.mark.parametrize("value", ["Agência", "Agência Código", "Curitiba Sul1119"])
+def test_desc_never_takes_the_header_row_nor_a_whole_rows_text(form, run, quiet, value):
+    open_popup(run, form, "P1_AGENCIA")
+    with pytest.raises(Exception, match="Item nao encontrado"):
+        run(vc.fCtApexPreencPopupLovDesc(form, "#P1_AGENCIA", value))
+    assert state(run, form, "P1_AGENCIA")["calls"] == []
 
 
 def test_desc_unknown_item_is_an_error_not_a_silent_success(form, run, quiet):
-    open_profession_popup(run, form)
+    open_popup(run, form)
     with pytest.raises(Exception) as info:
         run(vc.fCtApexPreencPopupLovDesc(form, "#P1_NAOEXISTE", "Engenheiro"))
     assert str(info.value) == "fCtApexPreencPopupLovDesc -> apex.item nao encontrado para: P1_NAOEXISTE"
@@ -236,6 +254,31 @@ def test_desc_rows_of_a_popup_never_opened_are_not_there(form, run, quiet):
         run(vc.fCtApexPreencPopupLovDesc(form, PROF, "Engenheiro"))
     assert str(info.value) == ('fCtApexPreencPopupLovDesc -> Item nao encontrado: '
                                'val="Engenheiro", disp="Engenheiro"')
+
+
+# Two popups sharing a display text under different ids: the bank popup, opened and closed
+# first, keeps its dialog hidden ahead of the profession popup's, and one of its rows gets a
+# profession's text.
+SHARED_TEXT = """() => {
+  const row = document.querySelector('#PopupLov_1_P1_BANCO_dlg .a-IconList-item[data-id="1"]');
+  row.textContent = 'Engenheiro';
+}"""
+
+
+@pytest.mark.parametrize("profession_open", [True, False])
+def test_desc_takes_the_row_of_its_own_popup_not_of_another(form, run, quiet, profession_open):
+    open_popup(run, form, "P1_BANCO", 8)
+    run(form.keyboard.press("Escape"))
+    run(form.evaluate(SHARED_TEXT))
+    open_popup(run, form, "P1_PROFISSAO")
+    if not profession_open:  # closed again: its dialog stays in the page, hidden, with its rows
+        run(form.keyboard.press("Escape"))
+    run(vc.fCtApexPreencPopupLovDesc(form, PROF, "Engenheiro"))
+    assert state(run, form, "P1_PROFISSAO")["calls"] == [["P1_PROFISSAO", "101", "Engenheiro", False]]
+    with pytest.raises(Exception, match="Item nao encontrado"):  # a bank's name is no profession
+        run(vc.fCtApexPreencPopupLovDesc(form, PROF, "Banco Litoral"))
+    run(vc.fCtApexPreencPopupLovDesc(form, "#P1_BANCO", "Engenheiro"))
+    assert state(run, form, "P1_BANCO")["calls"] == [["P1_BANCO", "1", "Engenheiro", False]]
 
 
 # ------------------------------------------------------------------ the row-search script
@@ -341,3 +384,39 @@ def test_search_given_an_invalid_value_closes_the_open_dialog(search_page, run, 
     result, facts = search(run, search_page, 1, val)
     assert result == {"success": True, "skipped": True}
     assert facts["clicks"] == {"cur_close": 1} and facts["set"] == []
+
+
+LOV_DESC_JS = (ROOT / "native" / "vexocontrole" / "scripts" / "lov_desc.js").read_text(encoding="utf-8")
+
+# Dialogs without APEX's ids: one kept hidden, one open; the same text under two ids.
+DESC_PAGE = """
+<div class="ui-dialog" id="old" style="display:none"><div class="a-PopupLOV-dialog ui-dialog-content">
+  <ul><li class="a-IconList-item" data-id="A">Mesmo</li><li class="a-IconList-item" data-id="S">So velho</li></ul>
+</div></div>
+<div class="ui-dialog" id="cur"><div class="a-PopupLOV-dialog ui-dialog-content">
+  <ul><li class="a-IconList-item" data-id="B">Mesmo</li></ul>
+</div></div>
+<input id="P1_X">
+<script>
+  window.__set = [];
+  window.apex = { item: (id) => ({ node: document.getElementById(id) || false,
+                                   setValue(v, d) { window.__set.push([v, d]); } }) };
+</script>
+"""
+
+
+@pytest.mark.parametrize("close_current, val, found", [
+    (False, "Mesmo", "B"),       # no dialog of the item's own: the one open now
+    (False, "So velho", None),   # ... whose rows are the only ones searched
+    (True, "Mesmo", "A"),        # none open either: the whole document, as before
+])
+def test_desc_script_without_the_items_own_dialog(browser, run, close_current, val, found):
+    page = run(browser.new_page())
+    try:
+        run(page.set_content(DESC_PAGE))
+        if close_current:
+            run(page.evaluate("document.getElementById('cur').style.display = 'none'"))
+        result = run(page.evaluate(LOV_DESC_JS, ["P1_X", val, val]))
+        assert result.get("foundId") == found and result["success"] is (found is not None)
+    finally:
+        run(page.close())

@@ -279,6 +279,15 @@ def test_preencher_over_cdp_fills_the_users_tab_and_leaves_the_browser_open(cdp_
     assert sorted(address for address, _ in tabs) == sorted(set(open_tabs) | {FORM_FILE_URL})
 
 
+def test_mapear_over_cdp_reads_the_users_tab_and_leaves_the_browser_open(cdp_chromium, tmp_path):
+    endpoint, proc = cdp_chromium(FORM_FILE_URL)
+    done = runner("mapear", "--cdp", endpoint, "--saida", tmp_path / "m.json")
+    assert done.returncode == 0, done.stderr
+    assert f"A ler o separador atual: {FORM_FILE_URL}" in done.stdout.splitlines()
+    assert json.loads((tmp_path / "m.json").read_text(encoding="utf-8"))["SEXO"]["WebSel"] == "#P1_SEXO"
+    assert proc.poll() is None  # the user's browser is still running
+
+
 @pytest.mark.skipif(shutil.which("xvfb-run") is None, reason="xvfb-run is not installed")
 def test_entrar_saves_the_session_that_preencher_estado_reuses(server, files, tmp_path):
     login = tmp_path / "login.json"
@@ -360,19 +369,19 @@ def test_the_demo_form_through_the_runner_with_the_debug_log(server, capsys):
                    "--espera", "1", "--debug"])
     out = capsys.readouterr().out.splitlines()
     assert status == 0
-    assert out[2] == ("A preencher 39 campos: 11 do formulário, 5 do representante, 3 linhas de "
+    assert out[2] == ("A preencher 40 campos: 12 do formulário, 5 do representante, 3 linhas de "
                       "Titulares, 2 linhas de Beneficiários.")
     rows = [line.strip() for line in out[3:] if "linha" in line]
     assert rows == [
         "Titulares: 3 linhas a preencher",
-        "Titulares: linha 1 de 3...", "[21/39] Titulares: linha 1 de 3 gravada",
-        "Titulares: linha 2 de 3...", "[26/39] Titulares: linha 2 de 3 gravada",
-        "Titulares: linha 3 de 3...", "[31/39] Titulares: linha 3 de 3 gravada",
+        "Titulares: linha 1 de 3...", "[22/40] Titulares: linha 1 de 3 gravada",
+        "Titulares: linha 2 de 3...", "[27/40] Titulares: linha 2 de 3 gravada",
+        "Titulares: linha 3 de 3...", "[32/40] Titulares: linha 3 de 3 gravada",
         "Beneficiários: 2 linhas a preencher",
-        "Beneficiários: linha 1 de 2...", "[35/39] Beneficiários: linha 1 de 2 gravada",
-        "Beneficiários: linha 2 de 2...", "[39/39] Beneficiários: linha 2 de 2 gravada",
+        "Beneficiários: linha 1 de 2...", "[36/40] Beneficiários: linha 1 de 2 gravada",
+        "Beneficiários: linha 2 de 2...", "[40/40] Beneficiários: linha 2 de 2 gravada",
     ]
-    assert "[16/39] Representante: REP_PROFISSAO (popuplovid)" in out
+    assert "[17/40] Representante: REP_PROFISSAO (popuplovid)" in out
     log_lines = [line for line in out if line.startswith("Registo de depuração: ")]
     assert len(log_lines) == 1
     log = pathlib.Path(log_lines[0].split(": ", 1)[1])

@@ -15,7 +15,7 @@ FORM_URL = (pathlib.Path(__file__).resolve().parents[2] / "src" / "ziveviver" / 
 PAGE_ITEMS = {
     "P1_NOME", "P1_OBS", "P1_CIDADE", "P1_DESATIVADO", "P1_SOLEITURA", "P1_SERVIDOR_RO",
     "P1_OCULTO", "P1_SEXO", "P1_CANAIS", "P1_DATA_NASC", "P1_DATA_ADESAO", "P1_DATA_BLOQ",
-    "P1_PAIS", "P1_ESTADO", "P1_IDIOMAS", "P1_PROFISSAO", "P1_BANCO",
+    "P1_PAIS", "P1_ESTADO", "P1_IDIOMAS", "P1_PROFISSAO", "P1_BANCO", "P1_AGENCIA",
     "P1_REP_NOME", "P1_REP_CPF", "P1_REP_NASC", "P1_REP_TIPO", "P1_REP_PROF",
     "P2_TIT_NOME", "P2_TIT_NASC", "P2_TIT_TIPO", "P2_TIT_VINCULO", "P2_TIT_PROF",
     "P3_BEN_NOME", "P3_BEN_PARENTESCO", "P3_BEN_PERC", "P3_BEN_NASC",
@@ -247,7 +247,7 @@ class TestChangeEvents:
 # ---------------------------------------------------------------- setValue per item kind
 
 class TestItemKinds:
-    def test_single_select_matches_loosely_and_clears_on_no_match(self, form, js):
+    def test_single_select_matches_loosely_and_shows_its_first_option_on_no_match(self, form, js):
         got = js(form, """() => {
             const it = apex.item('P1_PAIS');
             const out = [];
@@ -256,9 +256,14 @@ class TestItemKinds:
             it.setValue('XX');
             out.push([it.getValue(), it.node.selectedIndex, it.isEmpty()]);
             out.push(it.displayValueFor('MZ'));
+            // without a null option the first option is a real value, not the one asked for
+            it.node.options[0].remove();
+            it.setValue('PT');
+            it.setValue('XX');
+            out.push([it.getValue(), __zv.display('P1_PAIS')]);
             return out;
         }""")
-        assert got == [["BR", "Brasil"], ["", -1, True], "Moçambique"]
+        assert got == [["BR", "Brasil"], ["", 0, True], "Moçambique", ["BR", "Brasil"]]
 
     def test_multi_select_takes_arrays_and_colon_strings(self, form, js):
         got = js(form, """() => {
@@ -440,15 +445,21 @@ class TestGroupOptions:
 
 # ---------------------------------------------------------------- popup LOV dialog
 
+# The rows of a popup LOV: list display, and grid display's body rows (the header row has no
+# data-id).
+LOV_ROWS = "li.a-IconList-item, .a-PopupLOV-results tr.a-GV-row[data-id]"
+
+
 def open_lov(run, js, page, item, rows):
     run(page.click(f"#{item}_lov_btn"))
-    wait_js(run, page, """([id, n]) => document.querySelectorAll(
-        '#PopupLov_1_' + id + '_dlg li.a-IconList-item').length === n""", [item, rows])
+    wait_js(run, page, """([id, n, rows]) => document.getElementById('PopupLov_1_' + id + '_dlg')
+        && document.getElementById('PopupLov_1_' + id + '_dlg').querySelectorAll(rows).length === n""",
+            [item, rows, LOV_ROWS])
 
 
 def row_ids(js, page, item):
-    return js(page, """(id) => Array.from(document.querySelectorAll(
-        '#PopupLov_1_' + id + '_dlg li.a-IconList-item')).map((li) => li.dataset.id)""", item)
+    return js(page, """([id, rows]) => Array.from(document.getElementById('PopupLov_1_' + id + '_dlg')
+        .querySelectorAll(rows)).map((r) => r.dataset.id)""", [item, LOV_ROWS])
 
 
 class TestPopupLov:
@@ -474,26 +485,47 @@ class TestPopupLov:
         assert got["focused"] is True and got["overlay"] == 1 and got["expanded"] == "true"
         assert row_ids(js, form, "P1_PROFISSAO") == [str(n) for n in range(101, 121)]
 
-    def test_load_more_pages_to_the_end_and_then_disables(self, form, js, run):
+    @pytest.mark.parametrize("item, first", [("P1_PROFISSAO", 101), ("P1_AGENCIA", 301)])
+    def test_load_more_pages_to_the_end_and_then_disables(self, form, js, run, item, first):
         js(form, "__zv.lovPageMs = 50")
-        open_lov(run, js, form, "P1_PROFISSAO", 20)
-        more = "#PopupLov_1_P1_PROFISSAO_dlg div.a-GV-loadMore > button.js-load.a-GV-loadMoreButton"
+        open_lov(run, js, form, item, 20)
+        more = f"#PopupLov_1_{item}_dlg div.a-GV-loadMore > button.js-load.a-GV-loadMoreButton"
         assert run(form.inner_text(more)) == "Load More"
         for rows in (40, 60):
             assert run(form.is_enabled(more)) is True
             run(form.click(more))
-            wait_js(run, form, """(n) => document.querySelectorAll(
-                '#PopupLov_1_P1_PROFISSAO_dlg li.a-IconList-item').length === n""", rows)
+            wait_js(run, form, """([id, n, rows]) => document.getElementById('PopupLov_1_' + id + '_dlg')
+                .querySelectorAll(rows).length === n""", [item, rows, LOV_ROWS])
         assert run(form.is_disabled(more)) is True
-        ids = row_ids(js, form, "P1_PROFISSAO")
-        assert ids == [str(n) for n in range(101, 161)]
-        texts = js(form, """() => Array.from(document.querySelectorAll(
-            '#PopupLov_1_P1_PROFISSAO_dlg li')).map((li) => li.textContent)""")
+        ids = row_ids(js, form, item)
+        assert ids == [str(n) for n in range(first, first + 60)]
+        texts = js(form, """([id, rows]) => Array.from(document.getElementById('PopupLov_1_' + id + '_dlg')
+            .querySelectorAll(rows)).map((r) => r.textContent)""", [item, LOV_ROWS])
         assert len(set(texts)) == 60
         # A click forced on the disabled button fetches nothing more.
         js(form, f"document.querySelector('{more}').click()")
         run(form.wait_for_timeout(150))
-        assert len(row_ids(js, form, "P1_PROFISSAO")) == 60
+        assert len(row_ids(js, form, item)) == 60
+
+    def test_grid_display_rows_have_a_header_cell_and_the_header_row_no_id(self, form, js, run):
+        js(form, "__zv.lovPageMs = 50")
+        open_lov(run, js, form, "P1_AGENCIA", 20)
+        got = js(form, """() => {
+            const results = document.querySelector('#PopupLov_1_P1_AGENCIA_dlg .a-PopupLOV-results');
+            const rows = Array.from(results.querySelectorAll('tr.a-GV-row'));
+            const cells = (tr) => Array.from(tr.cells).map((c) => [c.className, c.textContent]);
+            return {count: rows.length, header: [rows[0].hasAttribute('data-id'), rows[0].textContent],
+                    first: [rows[1].dataset.id, rows[1].dataset.rownum, cells(rows[1])],
+                    list: results.querySelectorAll('.a-IconList-item').length};
+        }""")
+        assert got["count"] == 21 and got["list"] == 0
+        assert got["header"] == [False, "AgênciaCódigo"]
+        assert got["first"] == ["301", "1", [["a-GV-cell a-GV-rowHeader", "Belo Horizonte Centro"],
+                                             ["a-GV-cell", "1000"]]]
+        # a user's click on a row shows the display column only
+        run(form.click("#PopupLov_1_P1_AGENCIA_dlg tr.a-GV-row[data-id='307'] td:last-child"))
+        assert js(form, "[__zv.value('P1_AGENCIA'), __zv.display('P1_AGENCIA')]") == ["307", "Braga Norte"]
+        assert dialog_shown(js, form, "P1_AGENCIA") is False
 
     def test_page_fetch_shows_the_indicator_inside_the_dialog(self, form, js, run):
         js(form, WATCH_SPINNERS)
@@ -708,6 +740,20 @@ class TestApiAndNoApex:
         js(form, "__zv.reset()")
         assert js(form, "[__zv.calls.length, __zv.events.length, __zv.da.length]") == [0, 0, 0]
         wait_js(run, form, "document.querySelectorAll('.u-Processing').length === 0", timeout=1000)
+
+    @pytest.mark.parametrize("start, answered", [
+        ("__zv.request(400)", "__zv.requestsDone.length === 1"),
+        ("$s('P1_PAIS', 'PT')", "document.getElementById('P1_ESTADO').options.length === 4"),
+        ("$s('P1_BANCO', '3')", "__zv.display('P1_BANCO') === 'Caixa Serrana'"),
+        ("document.getElementById('P1_BANCO_lov_btn').click()",
+         "document.querySelectorAll('#PopupLov_1_P1_BANCO_dlg li').length === 8"),
+    ])
+    def test_server_calls_are_in_flight_until_answered(self, form, js, run, start, answered):
+        # started and read in one script: the count is there at once, the indicator is not
+        assert js(form, "() => { " + start + "; return [apex.jQuery.active, "
+                  "document.querySelectorAll('.u-Processing').length]; }") == [1, 0]
+        wait_js(run, form, "apex.jQuery.active === 0")
+        assert js(form, answered) is True  # the answer was handled before the count went down
 
     def test_noapex_page_has_no_apex_but_keeps_the_page_working(self, open_form, js, run):
         page = open_form("noapex=1")

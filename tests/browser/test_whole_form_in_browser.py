@@ -136,13 +136,16 @@ EXITING_SCRIPT = textwrap.dedent("""
     from playwright.async_api import async_playwright
     from ziveviver import vexocontrole
 
-    async def main(chromium, url, section, records):
+    async def main(chromium, url, section, records, debug=False):
         async with async_playwright() as pw:
             browser = await pw.chromium.launch(executable_path=chromium, args=["--no-sandbox", "--disable-gpu"])
             page = await browser.new_page()
             await page.goto(url)
             await page.wait_for_function("window.__zv && window.__zv.ready === true")
-            ctl = vexocontrole.VexoControleApex(page)
+            ctl = vexocontrole.VexoControleApex(page, debug)
+            if debug:  # the debug lines, also in a file of the working folder
+                import logging
+                vexocontrole.objfLog.addHandler(logging.FileHandler("debug.log", encoding="utf-8"))
             try:
                 await ctl.fCtPreencTodoForm({"Titulares": section}, {"RepAtivarPreenc": 0, "Titulares": records})
                 print("fill returned")
@@ -170,3 +173,21 @@ def test_failing_cell_ends_the_process_with_exit_status_1(mapa, dados):
         first["TIT_NOME"], first["TIT_DATA_NASCIMENTO"], first["TIT_TIPO"])
     assert state["P2_TIT_PROF"] == ""
     assert saved["titulares"] == []
+
+
+def test_failing_cell_is_named_in_the_logged_traceback(mapa, dados, tmp_path):
+    first = dados["Titulares"][0]
+    first["TIT_PROFISSAO"] = "987654"  # no row of the popup LOV has this id
+    arg = json.dumps([CHROMIUM, FORM_URL, mapa["Titulares"], [first], True])
+    done = subprocess.run([sys.executable, "-c", EXITING_SCRIPT, arg], capture_output=True, text=True,
+                          timeout=120, cwd=tmp_path)
+    assert done.returncode == 1, done.stderr
+    log = (tmp_path / "debug.log").read_text(encoding="utf-8")
+    head = "VexoControleApex -> fPreencGridTitular -> Erro no preenchimento do campo Titular TIT_PROFISSAO: "
+    assert head in log
+    # the grid's line: the error, then its traceback through the C++ coroutines down to the raise
+    tb = log[log.index(head):].split("Traceback (most recent call last):\n", 1)[1]
+    frames = [line.rpartition(", in ")[2] for line in tb.splitlines() if line.startswith('  File "')]
+    assert frames[:5] == ["fPreencGridTitular", "fCtApexPreencPopupLovId", "fCtApexPreencPopupLovId",
+                          "fCtRetry", "action"]
+    assert '  File "native/vexocontrole/fills/lov_id.cpp", line ' in tb

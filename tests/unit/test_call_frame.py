@@ -165,3 +165,40 @@ def test_arguments_are_held_by_reference_not_copied(vc, page, run):
     vc.fCtPreencText = spy
     run(vc.fCtPreencTextArea(page, config, "v"))
     assert spy.args[1] is config
+
+
+# A copy of the package whose vexofuncoes has no VexoFuncoes: vexocontrole's import must fail
+# as CPython's own `from .vexofuncoes import VexoFuncoes` fails (probe.py does exactly that).
+IMPORT_PROBE = """
+import sys
+def attempt(name):
+    try:
+        __import__(name)
+    except Exception as e:
+        return [type(e).__name__, str(e), getattr(e, 'name', None), getattr(e, 'path', None),
+                getattr(e, 'name_from', None)]
+print(repr([attempt('ziveviver.vexocontrole'), attempt('ziveviver.probe')]))
+"""
+
+
+@pytest.mark.parametrize("sibling, where", [
+    ("", "({file})"),
+    ("del __file__\n", "(unknown location)"),  # a module that says nothing of its file
+])
+def test_import_without_the_siblings_class_is_an_import_error_as_cpythons(tmp_path, sibling, where):
+    import ast
+    import shutil
+
+    pkg = tmp_path / "ziveviver"
+    pkg.mkdir()
+    (pkg / "__init__.py").write_text("")
+    (pkg / "vexofuncoes.py").write_text(sibling)
+    (pkg / "probe.py").write_text("from .vexofuncoes import VexoFuncoes\n")
+    shutil.copy(vexocontrole.__file__, pkg)
+    out = subprocess.run([sys.executable, "-c", IMPORT_PROBE], cwd=tmp_path, capture_output=True,
+                         text=True, check=True, env={"PYTHONPATH": str(tmp_path)}).stdout
+    ours, cpythons = ast.literal_eval(out)
+    assert cpythons[0] == "ImportError"
+    assert cpythons[1] == ("cannot import name 'VexoFuncoes' from 'ziveviver.vexofuncoes' "
+                           + where.format(file=pkg / "vexofuncoes.py"))
+    assert ours == cpythons

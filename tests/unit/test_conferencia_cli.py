@@ -83,7 +83,7 @@ def test_the_findings_table_and_its_count():
     assert lines[0] == "  ok     Formulario.NOME #P1_NOME [text]: confere"
     assert lines[1] == "  ERRO   Titulares.Titulares [secao]: os dados da secção não são uma lista de registos"
     assert lines[2] == "  AVISO  Formulario.EXTRA: coluna dos dados sem lugar no mapa: não será preenchida"
-    assert lines[-1] == "3 verificações: 1 ok, 1 avisos, 1 erros."
+    assert lines[-1] == "3 verificações: 1 ok, 1 aviso, 1 erro."
 
 
 def test_held_requests_are_listed_one_per_line():

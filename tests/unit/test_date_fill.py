@@ -98,3 +98,14 @@ def test_cancellation_reaches_the_caller(vc, tl, page, run, no_sleep, op):
     with pytest.raises(asyncio.CancelledError):
         run(vc.fCtPreencDatepicker(page, SEL, "01/01/2000"))
     assert tl.lines == [] and no_sleep == []
+
+
+@pytest.mark.parametrize("debug", [True, False])
+def test_a_picker_the_script_finds_disabled_is_left_alone(vc, tl, page, run, debug):
+    # a 22.2+ picker's element always looks enabled: the date-set script asks the item
+    vc.gDebugDev = debug
+    page.on("evaluate", "disabled")
+    assert run(vc.fCtPreencDatepicker(page, SEL, "01/01/2000")) is None
+    assert timeline(page) == steps() + [("evaluate", "date_set", ([SEL, "01/01/2000"],))] + (
+        [("log", "warning", "fCtPreencDatepicker -> Datepicker desabilitado: #P1_DATA_NASC")] if debug else [])
+    assert page.names().count("evaluate") == 1  # one attempt

@@ -3,12 +3,15 @@ per record, the nested controller the cells go through, the five cell kinds, the
 lines, a failing row (logged, skipped) and a failing cell (logged with its traceback, then
 exit status 1)."""
 import asyncio
+import pathlib
 import types
 
 import pytest
 
 from fakepage import TimeoutError
 from scripts_of import TimelineLogger
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
 
 GRIDS = {
     "holders": dict(
@@ -330,6 +333,46 @@ def test_cell_failure_logs_the_traceback_and_exits_with_status_1(vc, grid, neste
     assert 'in cell\n    raise rec.fail[pWebSel]' in tb
     assert tb.endswith("ValueError: item travado\n")
     assert not any(m.startswith(grid.row) for lv, m in tl.lines if lv == "error")
+
+
+def test_a_failing_cpp_fill_is_named_in_the_logged_traceback(vc, grid, ctl, tl, page, run, no_sleep):
+    # The real popup LOV fill through the nested controller (built without a logger of its
+    # own, so that its lines come here): the row search finds no row, three times.
+    class Quiet(vc.VexoControleApex):
+        def __init__(self, pg, flag):
+            self.page = pg
+
+    vc.VexoControleApex = Quiet
+    page.on("evaluate", call=lambda sel, kw: {"success": False, "error": "Sem linha"} if kw["args"] else True)
+    with pytest.raises(SystemExit) as ex:
+        run(fill(vc, grid, ctl, mapping(grid, PROF=col("#PROF", "popuplovid")), [{"PROF": "999"}]))
+    assert ex.value.code == 1
+    errors = [m for lv, m in tl.lines if lv in ("error", "exc_info")]
+    head = grid.cell + "PROF: Sem linha "
+    tb = next(m[len(head):] for m in errors if isinstance(m, str) and m.startswith(head))
+    failure = errors[-1]
+    assert type(failure) is Exception and str(failure) == "Sem linha"
+    # One entry per coroutine the error came through, from the grid down to the raise.
+    assert tb.startswith("Traceback (most recent call last):\n") and tb.endswith("Exception: Sem linha\n")
+    chain = []
+    t = failure.__traceback__
+    while t is not None:
+        chain.append((t.tb_frame.f_code.co_qualname, t.tb_frame.f_code.co_filename, t.tb_lineno))
+        t = t.tb_next
+    assert [q for q, _, _ in chain] == [
+        "VexoControleApex." + grid.method, "VexoControleApex.fCtApexPreencPopupLovId",
+        "fCtApexPreencPopupLovId", "fCtRetry", "fCtApexPreencPopupLovId.<locals>.action"]
+    for qualname, file, line in chain:
+        name = qualname.rpartition(".")[2]
+        assert f'  File "{file}", line {line}, in {name}\n' in tb
+    def source(entry):
+        _, file, line = entry
+        return file, (ROOT / file).read_text(encoding="utf-8").splitlines()[line - 1]
+
+    # the raise itself, and the fill's own await of the retry (the entry's line moved out of
+    # the C++ helper task the error first came through)
+    assert source(chain[-1])[0] == "native/vexocontrole/fills/lov_id.cpp" and "raise_new(" in source(chain[-1])[1]
+    assert source(chain[2])[0] == "native/vexocontrole/fills/lov_id.cpp" and "co_await retry(action);" in source(chain[2])[1]
 
 
 def test_cell_failure_with_debug_off_exits_silently_through_the_modules_sys(vc, grid, nested, ctl, page, run):

@@ -47,16 +47,30 @@ def test_selected_by_the_browser(vc, tl, page, run, value, sent):
 @pytest.mark.parametrize(
     "sel, item_id", [("#P1_PAIS", "P1_PAIS"), ("#P1#_PAIS", "P1_PAIS")]
 )
-def test_apex_fallback_after_a_failed_selection(vc, tl, page, run, sel, item_id):
+@pytest.mark.parametrize("read_back, line", [
+    (True, ("info", "fCtApexPreencDropDownList -> Dropdown selecionado (APEX): {sel}")),
+    (None, ("info", "fCtApexPreencDropDownList -> Dropdown selecionado (APEX): {sel}")),  # no APEX
+    (False, ("error", "fCtApexPreencDropDownList -> Valor nao aplicado (APEX): {sel} | valor:  XX")),
+])
+def test_apex_fallback_after_a_failed_selection(vc, tl, page, run, sel, item_id, read_back, line):
     page.on("select_option", raises=TimeoutError("Timeout 2000ms exceeded."))
-    run(vc.fCtApexPreencDropDownList(page, sel, " XX"))
+    page.on("evaluate", read_back)
+    assert run(vc.fCtApexPreencDropDownList(page, sel, " XX")) is None  # never raises
     assert timeline(page) == checks(sel) + [
         ("select_option", sel, {"value": " XX", "timeout": 2000}),
         ("first.scroll_into_view_if_needed", sel, {}),
         ("evaluate", "select_set", ([item_id, " XX"],)),
-        ("log", "info", f"fCtApexPreencDropDownList -> Dropdown selecionado (APEX): {sel}"),
+        ("log", line[0], line[1].format(sel=sel)),
     ]
-    assert tl.messages("error") == []
+
+
+@pytest.mark.parametrize("read_back", [True, False, None])
+def test_apex_fallback_writes_no_line_without_debug(vc, tl, page, run, read_back):
+    vc.gDebugDev = False
+    page.on("select_option", raises=TimeoutError("Timeout 2000ms exceeded."))
+    page.on("evaluate", read_back)
+    run(vc.fCtApexPreencDropDownList(page, SEL, "XX"))
+    assert tl.lines == [] and page.names().count("evaluate") == 1
 
 
 def test_not_found(vc, tl, page, run):

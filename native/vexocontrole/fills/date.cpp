@@ -1,10 +1,13 @@
 // Date picker items: check the element (present, visible, enabled), then hand the date,
-// as text and unchanged, to APEX's item interface in one page script.
+// as text and unchanged, to APEX's item interface in one page script, which also tells a
+// disabled 22.2+ picker (whose element the browser always finds enabled).
 #include "bodies.hpp"
 #include "fills/usable_item.hpp"
 #include "page.hpp"
 
 namespace zv::vc {
+
+static constexpr const char kDisabled[] = "fCtPreencDatepicker -> Datepicker desabilitado: ";
 
 // The attempt; closure: (page, selector, value text, timeout, locator).
 static Task<Ref> date_attempt(Call c) {
@@ -15,10 +18,16 @@ static Task<Ref> date_attempt(Call c) {
   PyObject* locator = c.cap(4);
   try {
     Ref first = co_await usable_item(page, sel, locator, timeout, "fCtPreencDatepicker -> Datepicker nao encontrado: ",
-                                     "fCtPreencDatepicker -> Datepicker desabilitado: ");
+                                     kDisabled);
     if (!first) co_return none();
     co_await pg::scroll_into_view(first.get());
-    co_await pg::evaluate(page, ZV_SCRIPT(date_set), pg::list(sel, val).get());
+    Ref answer = co_await pg::evaluate(page, ZV_SCRIPT(date_set), pg::list(sel, val).get());
+    // A 22.2+ picker's element always looks enabled to the browser: the script asks the
+    // item itself and writes nothing into a disabled one.
+    if (PyUnicode_Check(answer.get()) && PyUnicode_CompareWithASCIIString(answer.get(), "disabled") == 0) {
+      if (debug_on()) log_warning(message(kDisabled, sel));
+      co_return none();
+    }
     if (debug_on()) log_info(message("fCtPreencDatepicker -> Datepicker preenchido: ", sel));
   } catch (PyError& e) {
     if (debug_on())

@@ -32,8 +32,14 @@ static Task<Ref> select_attempt(Call c) {
     }
 
     co_await pg::scroll_into_view(first.get());
-    co_await pg::evaluate(page, ZV_SCRIPT(select_set), pg::list(item_id, val).get());
-    if (debug_on()) log_info(message("fCtApexPreencDropDownList -> Dropdown selecionado (APEX): ", sel));
+    // APEX is asked even for a value no option carries (a list that loads its options
+    // lazily may take it); the item read back tells whether the value is there.
+    Ref applied = co_await pg::evaluate(page, ZV_SCRIPT(select_set), pg::list(item_id, val).get());
+    if (!debug_on()) co_return none();
+    if (applied.get() == Py_False)
+      log_error(message("fCtApexPreencDropDownList -> Valor nao aplicado (APEX): ", sel, " | valor: ", val));
+    else
+      log_info(message("fCtApexPreencDropDownList -> Dropdown selecionado (APEX): ", sel));
   } catch (PyError& e) {
     if (debug_on())
       log_error(message("fCtApexPreencDropDownList -> Falha ao selecionar dropdown ", sel, ": ", e.get()));

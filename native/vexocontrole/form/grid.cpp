@@ -97,10 +97,10 @@ const CellKindNames& cell_kind_names() {
   return names;
 }
 
-constexpr long kAddWaitMs = 15000;
-constexpr long kAfterAddMs = 1200;
-constexpr long kSaveWaitMs = 10000;
-constexpr long kAfterSaveMs = 1800;
+constexpr long long kAddWaitMs = 15000;
+constexpr long long kAfterAddMs = 1200;
+constexpr long long kSaveWaitMs = 10000;
+constexpr long long kAfterSaveMs = 1800;
 
 Ref page_of(PyObject* self) { return getattr(self, N->page.get()); }
 
@@ -241,7 +241,7 @@ Task<Ref> fill_grid(const Grid& g, Call c) {
   }
 
   Ref records = check(PyObject_GetIter(pJsonDados));
-  long idx = 0;
+  Py_ssize_t idx = 0;
   for (;;) {
     Ref dbDado = Ref::steal(PyIter_Next(records.get()));
     if (!dbDado) {

@@ -2,7 +2,9 @@
 // load-more button when needed, and sets the item to that row's id and text.
 // Argument: [itemId, val, loadMoreSel]. Needs apex.item and APEX's popup LOV markup: the
 // dialog (.a-PopupLOV-dialog / .ui-dialog-content inside a .ui-dialog wrapper that holds the
-// titlebar close button), rows .a-IconList-item[data-id]. An unknown id gives APEX's
+// titlebar close button), rows .a-IconList-item[data-id] (list display) or, in grid display
+// (more than one visible column), tr.a-GV-row[data-id] in the results, whose display text is
+// the row header cell's (the header row has no data-id). An unknown id gives APEX's
 // placeholder item, whose node is false: that is no item. APEX disables the load-more
 // button on the last page: a disabled button means there is nothing more to load.
 async ([itemId, val, loadMoreSel]) => {
@@ -34,13 +36,18 @@ async ([itemId, val, loadMoreSel]) => {
   }
 
   const valNorm = String(val).trim();
-  const rows = () => Array.from((dialog || document).querySelectorAll('.a-IconList-item'));
+  const ROWS = '.a-IconList-item, .a-PopupLOV-results tr.a-GV-row[data-id]';
+  const rowText = (row) => {
+    const head = row.matches('tr') ? row.querySelector('.a-GV-rowHeader') : null;
+    return (head || row).textContent.trim();
+  };
+  const rows = () => Array.from((dialog || document).querySelectorAll(ROWS));
   let items = rows();
   for (let scan = 0; scan < MAX_SCANS; scan++) {
     for (const row of items) {
       const dataId = row.getAttribute('data-id');
       if (!dataId || String(dataId).trim() !== valNorm) continue;
-      const text = row.textContent.trim();
+      const text = rowText(row);
       const it = apex.item(itemId);
       if (!it || !it.node) continue;
       it.setValue(dataId, text);

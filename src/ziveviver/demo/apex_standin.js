@@ -11,15 +11,27 @@
  *   - Item kinds: text / textarea / hidden, server read-only (hidden input +
  *     ITEM_DISPLAY span), select (single, multiple), radio and checkbox groups
  *     (options ITEM_0..n), popup LOV (ITEM_HIDDENVALUE + visible ITEM, dialog
- *     created on first open, "Load More" paging, kept hidden after close),
+ *     created on first open, "Load More" paging, kept hidden after close) in list
+ *     display (li.a-IconList-item) or, with more than one column (P1_AGENCIA), in
+ *     grid display (tr.a-GV-row[data-id], the display column's cell
+ *     td.a-GV-rowHeader, a header row without data-id),
  *     date picker 22.2+ (<a-date-picker>) and the older input date picker.
  *   - Busy indicators: .u-Processing spinners shown only after 200 ms and kept
  *     until 1000 ms after the request started (delay / linger).
+ *   - Requests in flight: every simulated server call (popup LOV pages, display
+ *     lookups, cascades, grid saves, ajax calls, __zv.request) counts in
+ *     apex.jQuery.active from its start until its answer has been handled, as
+ *     jQuery counts APEX's $.ajax calls.
  *   - A cascading select (P1_PAIS -> P1_ESTADO), an autocomplete field, a
  *     hidden-then-shown item (P1_OCULTO), a late item (P1_TARDIO), and two
  *     grid regions with a row editor (Titulares, Beneficiários).
  *   - A change "dynamic action" bound with the helper on every item.
  *   - ?noapex=1 leaves window.apex, $s and $v undefined; everything else stays.
+ *   - Release: 24.2 by default (apex.env.APEX_VERSION, the registry apex.items, item_type on
+ *     every item); <html data-apex="20.2"> or ?apex=20.2 imitates a 20.x page (no apex.env,
+ *     apex.items an empty legacy object, a date picker is a TEXT item). form_legado.html is
+ *     such a page, with another layout and items in another order.
+ *   - ?tardio=MS: the late item comes MS after start-up instead of 1000 ms.
  *
  * Test API: window.__zv
  *   ready                      true once the page is initialised
@@ -37,7 +49,13 @@
  *                              values for a multiple select; null when absent
  *   state()                    {ITEM: getValue()} for every registered item
  *   saved.titulares / saved.beneficiarios   saved grid rows {column item: value}
- *   busy(ms)                   shows a page spinner for ms milliseconds
+ *   busy(ms)                   shows a page spinner for ms milliseconds (no request)
+ *   request(ms, item)          a server call of ms milliseconds (default 2000) with a
+ *                              loading indicator after item (default P1_NOME),
+ *                              shown after 200 ms as APEX's; counted in
+ *                              apex.jQuery.active; its number goes into requestsDone
+ *                              once answered
+ *   requestsDone               [n, ...] the request() calls answered, in order
  *   blockAdd("TIT"|"BEN", on)  keeps that grid's add button disabled
  *   lovPageMs                  popup LOV page fetch delay (default 300)
  *   lookupMs, cascadeMs        display-value lookup (300) and cascade fetch (600)
@@ -82,9 +100,23 @@
     "Cooperativa Rio Claro", "Banco Meridiano", "Banco Planalto", "Banco Ventura",
   ].map((d, i) => ({ id: String(i + 1), d }));
 
+  // Bank branches: a popup LOV of two visible columns, shown in grid display.
+  const ZONAS = ["Centro", "Norte", "Sul", "Leste", "Oeste"];
+  const AGENCIAS = [
+    "Belo Horizonte", "Braga", "Coimbra", "Curitiba", "Fortaleza", "Lisboa",
+    "Luanda", "Maputo", "Porto", "Recife", "Salvador", "São Paulo",
+  ].flatMap((c) => ZONAS.map((z) => `${c} ${z}`))
+    .map((d, i) => ({ id: String(301 + i), d, codigo: String(1000 + 7 * i).padStart(4, "0") }));
+
   const LOV_SOURCES = {
     P1_PROFISSAO: PROFISSOES, P1_REP_PROF: PROFISSOES, P2_TIT_PROF: PROFISSOES,
-    P1_BANCO: BANCOS,
+    P1_BANCO: BANCOS, P1_AGENCIA: AGENCIAS, P7_AGENCIA: AGENCIAS,
+  };
+  // LOVs of more than one visible column (grid display): [heading, row field], the
+  // display column first.
+  const LOV_COLUMNS = {
+    P1_AGENCIA: [["Agência", "d"], ["Código", "codigo"]],
+    P7_AGENCIA: [["Agência", "d"], ["Código", "codigo"]],
   };
 
   const ESTADOS = {
@@ -102,7 +134,13 @@
   const LOV_PAGE_SIZE = 20;
   const BUSY_DELAY = 200;
   const BUSY_LINGER = 1000;
-  const LATE_MS = 1000;
+  const PARAMS = new URLSearchParams(location.search);
+  // ?tardio=MS: how long after start-up the late item comes (default 1000 ms).
+  const LATE_MS = Number(PARAMS.get("tardio")) || 1000;
+  // The APEX release imitated: 24.2 by default; <html data-apex="20.2"> (or ?apex=20.2) gives
+  // a 20.x page: no apex.env, and apex.items an empty legacy object instead of the registry.
+  const APEX_VERSION = PARAMS.get("apex") || document.documentElement.dataset.apex || "24.2.0";
+  const LEGACY = parseInt(APEX_VERSION, 10) < 21;
 
   // ---------------------------------------------------------------- recording
 
@@ -123,6 +161,7 @@
     lovEndless: false,
     sessionExpired: false,
     sessionAnswers: 0,
+    requestsDone: [],
   };
   window.__zv = zv;
 
@@ -233,6 +272,8 @@
     if (target.nodeType || target === window) return new Wrapped([target]);
     return new Wrapped(Array.from(target));
   }
+  // Requests in flight, as jQuery's $.active counts its ajax calls.
+  $.active = 0;
 
   // ---------------------------------------------------------------- busy indicators
 
@@ -283,6 +324,22 @@
     return new Promise((resolve) => setTimeout(() => { s.remove(); resolve(); }, ms));
   }
 
+  // A server call answered after `ms`: in flight ($.active) from now until `answer` has
+  // run, as jQuery counts an ajax call until its handlers are done; `busy` (a delayLinger,
+  // or null) shows its loading indicator meanwhile.
+  function serverCall(ms, busy, answer) {
+    $.active += 1;
+    if (busy) busy.start();
+    setTimeout(() => {
+      try {
+        if (busy) busy.finish();
+        answer();
+      } finally {
+        $.active -= 1;
+      }
+    }, ms);
+  }
+
   // ---------------------------------------------------------------- expired session
 
   // An ajax answer after the session expired is the login page: no request can use it.
@@ -330,7 +387,7 @@
   function makeItem(id, node, kind, impl) {
     const changeNode = impl.changeNode || node;
     const item = {
-      id, node, kind, element: $(node),
+      id, node, kind, element: $(node), item_type: itemTypeOf(node, kind),
       getValue: impl.get,
       setValue(v, d, suppress) {
         zv.calls.push({ item: id, args: [copy(v), d, suppress] });
@@ -357,6 +414,15 @@
       if (zv.ajaxOn === id) { zv.da.push({ item: id, type: "ajax" }); serverProcess(id); }
     });
     return item;
+  }
+
+  // APEX's item_type for the kinds the page has (a 20.x date picker is a TEXT item).
+  function itemTypeOf(node, kind) {
+    if (kind === "text" && node.classList.contains("apex-item-autocomplete")) return "AUTOCOMPLETE";
+    return {
+      datepicker: "DATE_PICKER", radio: "RADIO_GROUP", checkbox: "CHECKBOX_GROUP", select: "SELECT",
+      selectmultiple: "SELECT", popuplov: "POPUP_KEY_LOV", displayonly: "DISPLAY_ONLY", textarea: "TEXTAREA",
+    }[kind] || "TEXT";
   }
 
   function placeholder(id) {
@@ -411,16 +477,14 @@
     }
     return {
       get: () => node.value,
+      // A value no option carries leaves no option selected, and the browser then shows
+      // the list's first option, as APEX 24.2 does.
       set: (v) => {
         const want = v == null ? "" : v;
-        let found = false;
         Array.from(node.options).forEach((o) => {
           // eslint-disable-next-line eqeqeq
-          const match = o.value == want; // loose, as APEX compares
-          o.selected = match;
-          found = found || match;
+          o.selected = o.value == want; // loose, as APEX compares
         });
-        if (!found) node.selectedIndex = -1;
       },
       displayFor: (v) => optionText(node, v),
       shown: () => (node.selectedIndex < 0 ? "" : node.options[node.selectedIndex].text),
@@ -477,13 +541,11 @@
     // Asks the "server" for the display value of v (get-row-values).
     const lookup = (v) => {
       const seq = ++lookupSeq;
-      busy.start();
-      setTimeout(() => {
-        busy.finish();
+      serverCall(zv.lookupMs, busy, () => {
         if (seq !== lookupSeq || answeredWithLoginPage()) return;
         const row = source.find((r) => r.id === v);
         node.value = row ? row.d : v;
-      }, zv.lookupMs);
+      });
     };
     return {
       get: () => hidden.value,
@@ -683,6 +745,8 @@
     this.item = item;
     this.input = item.node;
     this.source = LOV_SOURCES[item.id] || PROFISSOES;
+    this.columns = LOV_COLUMNS[item.id] || null;
+    this.rowSel = this.columns ? "tr.a-GV-row[data-id]" : "li.a-IconList-item";
     this.wrap = null;
     this.shown = 0;
     this.loading = false;
@@ -722,13 +786,13 @@
       `<div id="PopupLov_1_${id}_dlg" class="a-PopupLOV-dialog ui-dialog-content ui-widget-content" role="application">` +
       '<div class="a-PopupLOV-searchBar"><input type="text" class="a-PopupLOV-search apex-item-text" aria-label="Search" autocomplete="off">' +
       '<button type="button" class="a-Button a-PopupLOV-doSearch" aria-label="Search"><span class="a-Icon icon-search"></span></button></div>' +
-      '<div class="a-PopupLOV-results a-TMV"><ul class="a-IconList" role="listbox"></ul>' +
+      '<div class="a-PopupLOV-results a-TMV">' + this.listMarkup() +
       '<div class="a-GV-loadMore"><button type="button" class="js-load a-GV-loadMoreButton a-Button">Load More</button></div></div></div>';
     document.body.appendChild(wrap);
     this.wrap = wrap;
     this.search = wrap.querySelector(".a-PopupLOV-search");
     this.results = wrap.querySelector(".a-PopupLOV-results");
-    this.list = wrap.querySelector("ul.a-IconList");
+    this.list = wrap.querySelector(this.columns ? ".a-GV-bdy tbody" : "ul.a-IconList");
     this.more = wrap.querySelector(".a-GV-loadMoreButton");
     this.busy = delayLinger(() => {
       this.spin = spinner(false);
@@ -737,18 +801,60 @@
     this.wireDialog();
   };
 
+  // List display: one list of rows. Grid display: a header table (its row has no data-id)
+  // over a body table of rows.
+  PopupLov.prototype.listMarkup = function () {
+    if (!this.columns) return '<ul class="a-IconList" role="listbox"></ul>';
+    const heads = this.columns.map(([h]) => `<th class="a-GV-header" role="columnheader">${h}</th>`).join("");
+    return '<div class="a-GV"><div class="a-GV-hdr"><table class="a-GV-table" role="presentation">' +
+      `<thead><tr class="a-GV-row" role="row">${heads}</tr></thead></table></div>` +
+      '<div class="a-GV-bdy"><table class="a-GV-table" role="grid"><tbody></tbody></table></div></div>';
+  };
+
+  PopupLov.prototype.makeRow = function (r, rownum) {
+    if (!this.columns) {
+      const li = document.createElement("li");
+      li.className = "a-IconList-item";
+      li.setAttribute("role", "option");
+      li.setAttribute("tabindex", "-1");
+      li.dataset.id = r.id;
+      li.textContent = r.d;
+      return li;
+    }
+    const tr = document.createElement("tr");
+    tr.className = "a-GV-row";
+    tr.setAttribute("role", "row");
+    tr.setAttribute("tabindex", "-1");
+    tr.dataset.id = r.id;
+    tr.dataset.rownum = String(rownum);
+    this.columns.forEach(([, field], i) => {
+      const td = document.createElement("td");
+      td.className = i === 0 ? "a-GV-cell a-GV-rowHeader" : "a-GV-cell";
+      td.setAttribute("role", i === 0 ? "rowheader" : "gridcell");
+      td.textContent = r[field] == null ? "" : String(r[field]);
+      tr.appendChild(td);
+    });
+    return tr;
+  };
+
+  // What a row shows in the item: the display column's cell in grid display.
+  PopupLov.prototype.rowDisplay = function (row) {
+    const head = this.columns ? row.querySelector(".a-GV-rowHeader") : null;
+    return (head || row).textContent;
+  };
+
   PopupLov.prototype.wireDialog = function () {
     let searchTimer = null;
     this.wrap.querySelector(".ui-dialog-titlebar-close").addEventListener("click", () => this.close());
     // Escape closes only while focus is inside the dialog.
     this.wrap.addEventListener("keydown", (e) => {
       if (e.key === "Escape") { e.stopPropagation(); this.close(); }
-      if (e.key === "Enter" && e.target.matches("li.a-IconList-item")) this.choose(e.target);
+      if (e.key === "Enter" && e.target.matches(this.rowSel)) this.choose(e.target);
       if (e.key === "ArrowDown" || e.key === "ArrowUp") this.moveFocus(e);
     });
     this.list.addEventListener("click", (e) => {
-      const li = e.target.closest("li.a-IconList-item");
-      if (li) this.choose(li);
+      const row = e.target.closest(this.rowSel);
+      if (row) this.choose(row);
     });
     this.more.addEventListener("click", () => { if (!this.more.disabled) this.fetch(false); });
     this.search.addEventListener("input", () => {
@@ -794,9 +900,9 @@
   };
 
   // A row activated by the user: close first, then set (change fires).
-  PopupLov.prototype.choose = function (li) {
+  PopupLov.prototype.choose = function (row) {
     this.close();
-    this.item.setValue(li.dataset.id, li.textContent);
+    this.item.setValue(row.dataset.id, this.rowDisplay(row));
   };
 
   // Simulated model fetch: the first page (reset) or the next one.
@@ -804,9 +910,7 @@
     if (this.loading && !reset) return;
     const seq = ++this.fetchSeq;
     this.loading = true;
-    this.busy.start();
-    setTimeout(() => {
-      this.busy.finish();
+    serverCall(zv.lovPageMs, this.busy, () => {
       if (seq !== this.fetchSeq) return;
       this.loading = false;
       if (answeredWithLoginPage()) {
@@ -822,17 +926,11 @@
       }
       if (reset) { this.list.innerHTML = ""; this.shown = 0; }
       rows.slice(this.shown, this.shown + LOV_PAGE_SIZE).forEach((r) => {
-        const li = document.createElement("li");
-        li.className = "a-IconList-item";
-        li.setAttribute("role", "option");
-        li.setAttribute("tabindex", "-1");
-        li.dataset.id = r.id;
-        li.textContent = r.d;
-        this.list.appendChild(li);
         this.shown += 1;
+        this.list.appendChild(this.makeRow(r, this.shown));
       });
       this.more.disabled = this.shown >= rows.length;
-    }, zv.lovPageMs);
+    });
   };
 
   // ---------------------------------------------------------------- cascading select
@@ -849,13 +947,11 @@
       const mine = ++seq;
       $(child.node).trigger("apexbeforerefresh");
       fill([]);
-      busy.start();
-      setTimeout(() => {
-        busy.finish();
+      serverCall(zv.cascadeMs, busy, () => {
         if (mine !== seq || answeredWithLoginPage()) return;
         fill(data[parent.getValue()] || []);
         $(child.node).trigger("apexafterrefresh");
-      }, zv.cascadeMs);
+      });
     });
   }
 
@@ -884,6 +980,7 @@
       if (save.disabled) return;
       st.saving = true;
       refresh();
+      $.active += 1;
       pageSpinner(region, 500).then(() => {
         const row = {}, cells = [];
         columnIds.forEach((id) => {
@@ -900,7 +997,7 @@
         editor.hidden = true;
         Object.assign(st, { editing: false, open: false, saving: false });
         refresh();
-      });
+      }).finally(() => { $.active -= 1; });
     });
     grids[prefix] = { block(on) { st.blocked = !!on; refresh(); } };
     refresh();
@@ -909,6 +1006,7 @@
   // ---------------------------------------------------------------- late items
 
   function showLater() {
+    if (!byId("P1_OCULTO_CONTAINER")) return;
     setTimeout(() => { byId("P1_OCULTO_CONTAINER").style.display = ""; }, LATE_MS);
     setTimeout(() => {
       const tpl = byId("P1_TARDIO_TEMPLATE");
@@ -941,12 +1039,16 @@
   // An ajax call to an application process, as apex.server.process makes it.
   function serverProcess(name) {
     const body = new URLSearchParams({ p_request: "APPLICATION_PROCESS=" + name, p_flow_id: "100", p_flow_step_id: "1" });
+    $.active += 1;
     return fetch("wwv_flow.ajax", { method: "POST", body }).then((r) => r.text()).then(
       (text) => { zv.ajaxResults.push({ name, ok: true, text }); return text; },
-      (e) => { zv.ajaxResults.push({ name, ok: false, error: String((e && e.message) || e) }); });
+      (e) => { zv.ajaxResults.push({ name, ok: false, error: String((e && e.message) || e) }); })
+      .finally(() => { $.active -= 1; });
   }
 
   // ---------------------------------------------------------------- test API
+
+  let requestSeq = 0;
 
   function valueOf(id) {
     const v = apexItem(id).getValue();
@@ -981,6 +1083,12 @@
       return out;
     },
     busy(ms) { pageSpinner(document.body, ms); },
+    request(ms, item) {
+      const n = ++requestSeq;
+      const anchor = byId(item || "P1_NOME");
+      serverCall(ms == null ? 2000 : ms, inlineBusy(anchor.closest(".apex-item-group") || anchor),
+        () => { zv.requestsDone.push(n); });
+    },
     blockAdd(prefix, on) { grids[prefix].block(on); },
     expireSession() { zv.sessionExpired = true; },
   });
@@ -989,10 +1097,11 @@
 
   function exposeApex() {
     const apex = {
-      items, item: apexItem, jQuery: $,
+      items: LEGACY ? {} : items, item: apexItem, jQuery: $,
       submit: (opts) => submitPage(typeof opts === "string" ? opts : (opts && opts.request) || ""),
       server: { process: (name) => serverProcess(name) },
     };
+    if (!LEGACY) apex.env = { APEX_VERSION };
     window.apex = apex;
     window.$s = (id, v, d, suppress) => apexItem(id).setValue(v, d, suppress);
     window.$v = (id) => {
@@ -1004,9 +1113,10 @@
   function init() {
     registerItems(document);
     wireLegacyDatePickers();
-    cascade("P1_PAIS", "P1_ESTADO", ESTADOS);
-    grid("TIT", "titulares", ["P2_TIT_NOME", "P2_TIT_NASC", "P2_TIT_TIPO", "P2_TIT_VINCULO", "P2_TIT_PROF"]);
-    grid("BEN", "beneficiarios", ["P3_BEN_NOME", "P3_BEN_PARENTESCO", "P3_BEN_PERC", "P3_BEN_NASC"]);
+    // The demo form's cascade and grids; another page may have none of them.
+    if (items.P1_PAIS && items.P1_ESTADO) cascade("P1_PAIS", "P1_ESTADO", ESTADOS);
+    if (byId("TIT_ADD")) grid("TIT", "titulares", ["P2_TIT_NOME", "P2_TIT_NASC", "P2_TIT_TIPO", "P2_TIT_VINCULO", "P2_TIT_PROF"]);
+    if (byId("BEN_ADD")) grid("BEN", "beneficiarios", ["P3_BEN_NOME", "P3_BEN_PARENTESCO", "P3_BEN_PERC", "P3_BEN_NASC"]);
     const send = byId("ENVIAR");
     if (send) {
       send.addEventListener("click", () => pageSpinner(document.body, 500).then(() => {

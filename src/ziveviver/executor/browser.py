@@ -137,14 +137,15 @@ def _matches(tab_url, url):
     return strip(tab_url) == strip(url)
 
 
-async def pick_tab(browser, url, limit_s):
+async def pick_tab(browser, url, limit_s, doing="A preencher"):
     """The tab to fill in a browser the user opened: the one whose address matches `url`
-    (opened in a new tab of that browser when none does), or the one the user is on."""
+    (opened in a new tab of that browser when none does), or the one the user is on. `doing`
+    starts the line that names it."""
     pages = [p for ctx in browser.contexts for p in ctx.pages]
     if url:
         for p in pages:
             if _matches(p.url, url):
-                say(f"A preencher o separador aberto em {p.url}")
+                say(f"{doing} o separador aberto em {p.url}")
                 await _loaded(p, limit_s)
                 return p
         if not browser.contexts:
@@ -163,7 +164,7 @@ async def pick_tab(browser, url, limit_s):
             continue
         if rank > best_rank:
             best, best_rank = p, rank
-    say(f"A preencher o separador atual: {best.url}")
+    say(f"{doing} o separador atual: {best.url}")
     await _loaded(best, limit_s)
     return best
 

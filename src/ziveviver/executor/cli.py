@@ -1,6 +1,7 @@
 """The command line itself: the parser and its Portuguese help and errors, the exit statuses,
 the errors a command reports, and the lines it writes for the user."""
 import argparse
+import asyncio
 import re
 import sys
 import types
@@ -55,6 +56,27 @@ def reconfigure_output():
             stream.reconfigure(errors="replace")
         except (AttributeError, ValueError):
             pass
+
+
+def run_guarded(main, interrupted, failures=()):
+    """Runs a command's coroutine `main` to its end and returns what it returns. A failure
+    becomes one "Erro:" line and FAILED: a RunError with its own message, an exception of a
+    type in `failures` (pairs of type and a function giving the message), any other error as
+    unexpected. On Ctrl+C, `interrupted()` says what happened and gives the exit status."""
+    try:
+        return asyncio.run(main)
+    except RunError as e:
+        fail(str(e))
+        return FAILED
+    except Exception as e:  # noqa: BLE001 - the user gets a line, not a traceback
+        for kind, text in failures:
+            if isinstance(e, kind):
+                fail(text(e))
+                return FAILED
+        fail(f"falha inesperada: {exc_text(e)}")
+        return FAILED
+    except KeyboardInterrupt:
+        return interrupted()
 
 
 def exc_text(e):

@@ -9,8 +9,8 @@ import threading
 import time
 
 from . import browser as _browser
-from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, RunError, browser_options,
-                  command_parser, exc_text, fail, reconfigure_output, report, require, say)
+from .cli import (BAD_INPUT, INTERRUPTED, OK, InputError, browser_options, command_parser, fail,
+                  reconfigure_output, report, require, run_guarded, say)
 
 SNAPSHOT_EVERY_S = 1.0  # how often `entrar` copies the session while the user logs in
 
@@ -89,20 +89,12 @@ def run(args):
     except InputError as e:
         report(e)
         return BAD_INPUT
-    try:
-        return asyncio.run(_entrar(args))
-    except RunError as e:
-        fail(str(e))
-        return FAILED
-    except OSError as e:
-        fail(f"não foi possível guardar {args.salvar}: {e.strerror or e}")
-        return FAILED
-    except Exception as e:  # noqa: BLE001 - the user gets a line, not a traceback
-        fail(f"falha inesperada: {exc_text(e)}")
-        return FAILED
-    except KeyboardInterrupt:
+    def interrupted():
         fail("interrompido pelo utilizador; a sessão não foi guardada.")
         return INTERRUPTED
+
+    return run_guarded(_entrar(args), interrupted,
+                       ((OSError, lambda e: f"não foi possível guardar {args.salvar}: {e.strerror or e}"),))
 
 
 ENTRAR_DOC = """\

@@ -5,7 +5,6 @@ Checks the mapping and every record before any browser opens; then fills the rec
 do (a status file beside the report remembers what earlier runs did) in up to ``--abas`` tabs,
 hands them to the operator one at a time and writes the report as it goes.
 """
-import asyncio
 import contextlib
 import pathlib
 
@@ -13,7 +12,7 @@ from . import browser as _browser
 from . import records as recs
 from . import statusfile as st
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, RunError, browser_options,
-                  command_parser, exc_text, fail, reconfigure_output, report, require, say, warn)
+                  command_parser, fail, reconfigure_output, report, require, run_guarded, say, warn)
 from .inputs import check_mapping, load_json, load_storage_state
 from .tabs import STOP_BY_OPERATOR, Batch
 
@@ -154,17 +153,13 @@ def run(args):
         return FAILED
     for w in status.warnings:
         warn(w)
-    try:
-        return asyncio.run(_lote(args, mapping, records, part, report_path, status))
-    except RunError as e:
-        fail(str(e))
-        return FAILED
-    except Exception as e:  # noqa: BLE001 - the user gets a line, not a traceback
-        fail(f"falha inesperada: {exc_text(e)}")
-        return FAILED
-    except KeyboardInterrupt:
+
+    def interrupted():
         fail("interrompido pelo utilizador.")
         return INTERRUPTED
+
+    try:
+        return run_guarded(_lote(args, mapping, records, part, report_path, status), interrupted)
     finally:
         st.write_report(report_path, st.report_rows(records, status))
         status.close()

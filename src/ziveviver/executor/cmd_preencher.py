@@ -5,9 +5,8 @@ import asyncio
 import time
 
 from . import browser as _browser
-from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, RunError, browser_options,
-                  command_parser, exc_text, fail, reconfigure_output, report, require, say, secs,
-                  warn)
+from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options, command_parser,
+                  exc_text, fail, reconfigure_output, report, require, run_guarded, say, secs, warn)
 from .inputs import load_inputs, load_storage_state
 from .progress import Plan, fill_form
 
@@ -140,20 +139,15 @@ def run(args):
     for w in warnings:
         warn(w)
     state = _State()
-    try:
-        return asyncio.run(_preencher(args, mapping, data, state))
-    except RunError as e:
-        fail(str(e))
-        return FAILED
-    except Exception as e:  # noqa: BLE001 - the user gets a line, not a traceback
-        fail(f"falha inesperada: {exc_text(e)}")
-        return FAILED
-    except KeyboardInterrupt:
+
+    def interrupted():
         if state.filled:
             say("Terminado pelo utilizador.")
             return OK
         fail("interrompido pelo utilizador antes do fim do preenchimento.")
         return INTERRUPTED
+
+    return run_guarded(_preencher(args, mapping, data, state), interrupted)
 
 
 PREENCHER_DOC = """\

@@ -85,6 +85,11 @@ def receipt_table(rows):
     return "\n".join(lines).lstrip("\n")
 
 
+def _count(n, singular, plural=None):
+    """"1 erro", "2 erros": the count with the word in the number it takes."""
+    return f"{n} {singular if n == 1 else plural or singular + 's'}"
+
+
 def findings_table(findings):
     """The findings of the check as text, one line per field, button or section."""
     lines = []
@@ -94,7 +99,8 @@ def findings_table(findings):
         kind = f" [{f['tipo']}]" if f["tipo"] else ""
         lines.append(f"  {MARKS[f['veredito']]:<6} {where}{sel}{kind}: {f['mensagem']}")
     n = {v: sum(1 for f in findings if f["veredito"] == v) for v in ("ok", "aviso", "erro")}
-    lines.append(f"\n{len(findings)} verificações: {n['ok']} ok, {n['aviso']} avisos, {n['erro']} erros.")
+    lines.append(f"\n{_count(len(findings), 'verificação', 'verificações')}: {n['ok']} ok, "
+                 f"{_count(n['aviso'], 'aviso')}, {_count(n['erro'], 'erro')}.")
     return "\n".join(lines)
 
 
