@@ -8,10 +8,10 @@ commands share: ``cli`` (parser, help and errors in Portuguese, exit statuses, o
 attach, tabs, page loading), ``progress`` (following a fill) and ``receipt`` (the receipt and
 the check's findings as tables and files).
 """
-from . import cli, cmd_demo, cmd_entrar, cmd_mapear, cmd_preencher, cmd_verificar
+from . import cli, cmd_demo, cmd_entrar, cmd_lote, cmd_mapear, cmd_preencher, cmd_verificar
 
 # Every command of the command line, in the order its help lists them.
-COMMANDS = (cmd_demo, cmd_verificar, cmd_mapear, cmd_preencher, cmd_entrar)
+COMMANDS = (cmd_demo, cmd_verificar, cmd_mapear, cmd_preencher, cmd_lote, cmd_entrar)
 
 
 def main(argv=None):

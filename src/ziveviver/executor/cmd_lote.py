@@ -1,0 +1,194 @@
+"""``ziveviver lote``: many records filled into the same form, ahead of the operator who
+reviews and submits each one.
+
+Checks the mapping and every record before any browser opens; then fills the records still to
+do (a status file beside the report remembers what earlier runs did) in up to ``--abas`` tabs,
+hands them to the operator one at a time and writes the report as it goes.
+"""
+import contextlib
+import pathlib
+
+from . import browser as _browser
+from . import records as recs
+from . import statusfile as st
+from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, RunError, browser_options,
+                  command_parser, fail, reconfigure_output, report, require, run_guarded, say, warn)
+from .inputs import check_mapping, load_json, load_storage_state
+from .tabs import STOP_BY_OPERATOR, Batch
+
+PACINGS = ("literal", "adaptativo")
+
+LOTE_DOC = """\
+Preenche o mesmo formulário uma vez por registo, à frente do operador: enquanto este revê e
+submete um separador, os seguintes já estão a ser preenchidos. Nunca submete: cada formulário
+é submetido pelo operador, no botão da própria aplicação. Ctrl+C pergunta se ignora o registo
+à frente ou se para.
+
+Os registos vêm de um ficheiro .json (uma lista), .jsonl (um por linha), .csv (separado por ,
+ou ;) ou .xlsx (a primeira folha, ou --folha). CSV e XLSX trazem só campos simples: o
+cabeçalho dá as colunas; numa lista de valores (multiselect) separe-os com | (PT|EN).
+
+Um ficheiro de estado ao lado do relatório (.estado.jsonl) guarda cada mudança no momento:
+correndo de novo com os mesmos ficheiros, os registos submetidos ou ignorados ficam como estão
+e os outros (os que falharam incluídos) voltam a ser preenchidos.
+
+exemplos:
+  ziveviver lote --url https://apex.exemplo/ords/r/app/proposta --mapa mapa.json \\
+      --registos propostas.xlsx --chave NIF --estado login.json
+  ziveviver lote --url ... --mapa mapa.json --registos propostas.csv --parte 2/4
+
+estado de saída: 0 todos os registos submetidos ou ignorados; 1 algum falhou, ou o navegador
+foi fechado; 2 argumentos ou ficheiros inválidos; 130 parado pelo operador."""
+
+
+def _pacing(name):
+    """The pacing the whole batch runs under (--ritmo), through ziveviver.ritmo; the tasks
+    that fill the tabs are created inside it and keep it. Without that module (a build from
+    before it) only the literal pacing exists."""
+    try:
+        from ziveviver import ritmo
+    except ImportError:
+        if name != "literal":
+            raise InputError([f"--ritmo {name}: esta versão só tem o ritmo literal."]) from None
+        return contextlib.nullcontext()
+    return ritmo.definir(name)
+
+
+def prepare(args):
+    """Everything that needs no browser: arguments, mapping, records, part, status, report.
+    Raises InputError."""
+    require(args, ("url", "--url"), ("mapa", "--mapa"), ("registos", "--registos"))
+    if args.abas < 1:
+        raise InputError(["--abas tem de ser pelo menos 1."])
+    if args.cdp and (args.navegador or args.canal):
+        raise InputError(["--cdp usa o navegador já aberto: não se combina com --navegador nem --canal."])
+    if args.tempo_limite <= 0:
+        raise InputError(["--tempo-limite tem de ser maior que 0."])
+    if args.relatorio and pathlib.Path(args.relatorio).suffix.lower() not in st.REPORT_FORMATS:
+        raise InputError([f"--relatorio: use um ficheiro .csv ou .json (não {args.relatorio!r})."])
+    part = recs.parse_part(args.parte) if args.parte else None
+    _pacing(args.ritmo)
+    mapping = load_json(args.mapa, "mapa")
+    problems, warnings = check_mapping(mapping, f"mapa {args.mapa}")
+    if problems:
+        raise InputError(problems)
+    rows, fmt = recs.read_rows(args.registos, args.folha)
+    records, more = recs.make_records(rows, fmt, mapping, args.chave)
+    report_path, status_path = st.report_paths(args.relatorio, args.registos, part)
+    args.estado_dados = load_storage_state(args.estado) if args.estado else None
+    return mapping, recs.select_part(records, part), part, report_path, status_path, warnings + more
+
+
+async def _open_context(pw, args):
+    """The browser context the tabs open in: the attached browser's own (--cdp), or a new one
+    of a browser started here (with the saved login of --estado). Returns (context, owned)."""
+    if args.cdp:
+        browser = await _browser.attach(pw, args)
+        if not browser.contexts:
+            raise RunError("o navegador não tem nenhuma janela aberta.")
+        return browser.contexts[0], False
+    browser = await _browser.launch(pw, args, headless=False)
+    options = {"no_viewport": True}
+    if args.estado_dados:
+        options["storage_state"] = args.estado_dados
+    return await browser.new_context(**options), True
+
+
+async def _lote(args, mapping, records, part, report_path, status):
+    from playwright.async_api import async_playwright
+
+    todo, notes = st.resume_plan(records, status)
+    for line in notes:
+        say(line)
+    st.write_report(report_path, st.report_rows(records, status))
+    if not todo:
+        say(f"Nada a fazer: os {len(records)} registos já foram submetidos ou ignorados.")
+        return OK
+    say(f"A preencher {len(todo)} de {len(records)} registos em até {args.abas} separadores.")
+    status.start_run(args.registos, part)
+    status.listeners.append(lambda: st.write_report(report_path, st.report_rows(records, status)))
+    hint = ("A sessão guardada pode ter expirado: volte a correr 'ziveviver entrar'." if args.estado
+            else "Se a aplicação pede o login, use --estado (ver 'ziveviver entrar') ou --cdp.")
+    async with async_playwright() as pw:
+        context, owned = await _open_context(pw, args)
+        batch = Batch(context, _browser.url_of(args.url), mapping, todo, status, tabs=args.abas,
+                      debug=args.debug, limit_s=args.tempo_limite, hint=hint)
+        with _pacing(args.ritmo):  # the one place the batch's pacing is entered
+            stopped = await batch.run()
+        if owned and context.browser and context.browser.is_connected():
+            await context.browser.close()
+    counts = {}
+    for row in st.report_rows(records, status):
+        counts[row["resultado"]] = counts.get(row["resultado"], 0) + 1
+    say("Resumo: " + ", ".join(f"{n} {state}" for state, n in sorted(counts.items())) + ".")
+    say(f"Relatório: {report_path}  Estado: {status.path}")
+    if stopped == STOP_BY_OPERATOR:
+        return INTERRUPTED
+    if stopped:
+        fail(f"a execução parou: {stopped}")
+    if batch.failed:
+        fail(f"{batch.failed} registo(s) falharam; corra o mesmo comando para os tentar de novo.")
+    if stopped or batch.failed:
+        return FAILED
+    return OK
+
+
+def run(args):
+    reconfigure_output()
+    try:
+        mapping, records, part, report_path, status_path, warnings = prepare(args)
+    except InputError as e:
+        report(e)
+        return BAD_INPUT
+    for w in warnings:
+        warn(w)
+    try:
+        status = st.StatusFile(status_path)
+    except st.InUse:
+        fail(f"outra execução está a usar o ficheiro de estado {status_path}; cada execução (ou "
+             "cada --parte) precisa do seu.")
+        return FAILED
+    except OSError as e:
+        fail(f"não foi possível abrir o ficheiro de estado {status_path}: {e.strerror or e}")
+        return FAILED
+    for w in status.warnings:
+        warn(w)
+
+    def interrupted():
+        fail("interrompido pelo utilizador.")
+        return INTERRUPTED
+
+    try:
+        return run_guarded(_lote(args, mapping, records, part, report_path, status), interrupted)
+    finally:
+        st.write_report(report_path, st.report_rows(records, status))
+        status.close()
+
+
+def add_parser(subparsers):
+    """Adds the `lote` command to the command line's subparsers."""
+    p = command_parser(subparsers, "lote", "preenche um formulário por registo, à frente do "
+                        "operador, em vários separadores", LOTE_DOC)
+    p.add_argument("--url", help="endereço do formulário (ou de um ficheiro local)")
+    p.add_argument("--mapa", metavar="MAPA.json", help="mapa: coluna dos dados -> item da página")
+    p.add_argument("--registos", metavar="FICHEIRO", help="os registos: .json, .jsonl, .csv ou .xlsx")
+    p.add_argument("--folha", metavar="NOME", help="a folha do .xlsx (por omissão, a primeira)")
+    p.add_argument("--chave", metavar="COLUNA",
+                   help="coluna que identifica cada registo (por omissão, a posição no ficheiro)")
+    p.add_argument("--abas", type=int, default=2, metavar="N",
+                   help="quantos separadores abertos, preenchidos à frente (2)")
+    p.add_argument("--relatorio", metavar="FICHEIRO",
+                   help="relatório .csv ou .json (por omissão, REGISTOS.relatorio.csv); o ficheiro de "
+                        "estado fica ao lado")
+    p.add_argument("--parte", metavar="K/N",
+                   help="só os registos K, K+N, K+2N, ... (para repartir a lista por várias máquinas)")
+    p.add_argument("--ritmo", choices=PACINGS, default="literal",
+                   help="pausas do preenchimento: literal (omissão) ou adaptativo")
+    browser_options(p, headless=False)
+    g = p.add_mutually_exclusive_group()
+    g.add_argument("--estado", metavar="LOGIN.json", help="sessão guardada por 'ziveviver entrar'")
+    g.add_argument("--cdp", metavar="ENDEREÇO",
+                   help="usa um navegador já aberto (ex.: http://127.0.0.1:9222)")
+    p.add_argument("--debug", action="store_true", help="escreve o registo de depuração (Logs/)")
+    p.set_defaults(executar=run)
+    return p

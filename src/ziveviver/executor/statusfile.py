@@ -1,0 +1,210 @@
+"""The status file of ``ziveviver lote`` and the report made from it.
+
+The status file is JSON Lines, one object per change, appended, flushed and synced to disk at
+once, so that a process that dies loses nothing it had recorded. A line about a record carries
+its key ("chave"), position, state ("estado") and time ("quando"):
+
+- ``preenchido``: filled and handed to the operator ("campos_certos"/"campos_esperados" from
+  the receipt, "diferentes", "preenchimento_s", "retidos");
+- ``falhou``: the fill or the page failed ("motivo");
+- ``submetido``: the operator submitted the form ("a_espera_do_operador_s": from ready to
+  submitted; "operador_esperou_s": from the previous submission until this form was ready in
+  front of the operator);
+- ``ignorado``: the operator skipped the record or closed its tab ("motivo");
+- ``parado``: the run stopped before the record was submitted ("motivo").
+
+Each run starts with a line without a key: {"execucao": n, "quando", "registos", "parte"}.
+A new run over the same files goes on from the last state of each key: records submitted or
+ignored are left alone; the rest, those that failed included, are filled again.
+"""
+import csv
+import hashlib
+import json
+import os
+import pathlib
+import time
+
+STATES = ("preenchido", "falhou", "submetido", "ignorado", "parado")
+SETTLED = ("submetido", "ignorado")  # not filled again by a later run
+ATTEMPTS = ("preenchido", "falhou")  # a line that starts a new attempt at the record
+PENDING = "pendente"  # the report's word for a record no run has reached
+REPORT_COLUMNS = ("chave", "posicao", "resultado", "motivo", "campos_certos", "campos_esperados",
+                  "preenchimento_s", "a_espera_do_operador_s", "operador_esperou_s")
+REPORT_FORMATS = (".csv", ".json")
+
+
+def fingerprint(data):
+    """A short digest of a record's data, to notice a record changed between runs."""
+    text = json.dumps(data, sort_keys=True, ensure_ascii=False, default=str)
+    return hashlib.sha256(text.encode("utf-8")).hexdigest()[:16]
+
+
+def now_text():
+    return time.strftime("%Y-%m-%dT%H:%M:%S%z")
+
+
+def parse_lines(text, path):
+    """The status file's objects in order, and a warning for every line that is not one (a line
+    cut short when a process died while writing it)."""
+    lines, warnings = [], []
+    for n, line in enumerate(text.splitlines(), 1):
+        if not line.strip():
+            continue
+        try:
+            obj = json.loads(line)
+        except json.JSONDecodeError:
+            obj = None
+        if isinstance(obj, dict):
+            lines.append(obj)
+        else:
+            warnings.append(f"{path}, linha {n}: linha de estado ilegível, ignorada.")
+    return lines, warnings
+
+
+def fold(lines):
+    """Per key, what its lines say, the later over the earlier; a new attempt (preenchido,
+    falhou) starts the record's entry afresh."""
+    out = {}
+    for line in lines:
+        if line.get("chave") is not None and line.get("estado") in STATES:
+            _merge(out, line)
+    return out
+
+
+def _merge(state, line):
+    key = line["chave"]
+    if line["estado"] in ATTEMPTS or key not in state:
+        state[key] = {}
+    state[key].update(line)
+
+
+class InUse(Exception):
+    """Another run holds the status file."""
+
+
+def _lock(f):
+    """Holds the file for this process alone (while it stays open); InUse when another has it."""
+    try:
+        if os.name == "nt":
+            import msvcrt
+
+            f.seek(0)
+            msvcrt.locking(f.fileno(), msvcrt.LK_NBLCK, 1)
+        else:
+            import fcntl
+
+            fcntl.flock(f.fileno(), fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except OSError:
+        f.close()
+        raise InUse() from None
+
+
+class StatusFile:
+    """Appends lines to the status file; each line is on disk when append returns. One run at
+    a time holds the file: two runs over the same records would fill them twice."""
+
+    def __init__(self, path):
+        self.path = pathlib.Path(path)
+        self.path.parent.mkdir(parents=True, exist_ok=True)
+        self._file = open(self.path, "a+b")
+        _lock(self._file)
+        self._file.seek(0)  # read through the locked file: on Windows the lock bars other reads
+        text = self._file.read().decode("utf-8", errors="replace")
+        self.lines, self.warnings = parse_lines(text, self.path)
+        self.state = fold(self.lines)
+        self._file.seek(0, os.SEEK_END)
+        if self._file.tell():
+            self._file.seek(-1, os.SEEK_END)
+            if self._file.read(1) != b"\n":
+                self._write(b"\n")  # a line cut short stays on its own
+        self.run = 1 + sum(1 for line in self.lines if "execucao" in line and "chave" not in line)
+        self.listeners = []
+
+    def _write(self, raw):
+        self._file.write(raw)
+        self._file.flush()
+        os.fsync(self._file.fileno())
+
+    def _append(self, obj):
+        self._write((json.dumps(obj, ensure_ascii=False) + "\n").encode("utf-8"))
+        self.lines.append(obj)
+
+    def start_run(self, records_path, part):
+        self._append({"execucao": self.run, "quando": now_text(), "registos": str(records_path),
+                      "parte": f"{part[0]}/{part[1]}" if part else None})
+
+    def record(self, rec, state, **fields):
+        """Appends a line about a record and tells the listeners."""
+        assert state in STATES, state
+        line = {"chave": rec.key, "posicao": rec.position, "estado": state, "quando": now_text(),
+                "execucao": self.run, "impressao": fingerprint(rec.data)}
+        line.update(fields)
+        self._append(line)
+        _merge(self.state, line)
+        for listener in self.listeners:
+            listener()
+
+    def last(self, key):
+        return self.state.get(key, {}).get("estado")
+
+    def close(self):
+        self._file.close()
+
+
+def resume_plan(records, status):
+    """The records this run fills, and what the earlier runs left, as lines for the user."""
+    todo, notes = [], []
+    counts = {"submetido": 0, "ignorado": 0, "falhou": 0, "preenchido": 0, "parado": 0}
+    for rec in records:
+        last = status.state.get(rec.key)
+        if last is None:
+            todo.append(rec)
+            continue
+        counts[last["estado"]] += 1
+        if last["estado"] in SETTLED:
+            if last.get("impressao") not in (None, fingerprint(rec.data)):
+                notes.append(f'o registo {rec.position} (chave {rec.key}) mudou desde que foi '
+                             f"{last['estado']}; não é preenchido de novo.")
+            continue
+        todo.append(rec)
+    if any(counts.values()):
+        notes.insert(0, f"Execuções anteriores: {counts['submetido']} submetidos e "
+                        f"{counts['ignorado']} ignorados (ficam como estão); {counts['falhou']} "
+                        f"falharam e {counts['preenchido'] + counts['parado']} ficaram por "
+                        "submeter (voltam a ser preenchidos).")
+    return todo, notes
+
+
+# ------------------------------------------------------------------------------ report
+
+def report_paths(report, records_path, part):
+    """The report's path and the status file's beside it; with --parte each part has its own."""
+    path = pathlib.Path(report) if report else pathlib.Path(records_path).with_suffix(".relatorio.csv")
+    if part:
+        path = path.with_name(f"{path.stem}.parte-{part[0]}-de-{part[1]}{path.suffix}")
+    return path, path.with_name(path.stem + ".estado.jsonl")
+
+
+def report_rows(records, status):
+    rows = []
+    for rec in records:
+        last = status.state.get(rec.key, {})
+        row = {c: last.get(c) for c in REPORT_COLUMNS}
+        row.update(chave=rec.key, posicao=rec.position, resultado=last.get("estado", PENDING))
+        rows.append(row)
+    return rows
+
+
+def write_report(path, rows):
+    """The report as CSV, or JSON for a .json path; replaced whole, never left half written."""
+    path = pathlib.Path(path)
+    tmp = path.with_name(path.name + ".tmp")
+    if path.suffix.lower() == ".json":
+        tmp.write_text(json.dumps(rows, ensure_ascii=False, indent=2) + "\n", encoding="utf-8")
+    else:
+        with tmp.open("w", encoding="utf-8", newline="") as f:
+            out = csv.DictWriter(f, fieldnames=REPORT_COLUMNS)
+            out.writeheader()
+            for row in rows:
+                out.writerow({k: "" if row[k] is None else row[k] for k in REPORT_COLUMNS})
+    os.replace(tmp, path)

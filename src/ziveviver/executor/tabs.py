@@ -1,0 +1,400 @@
+"""Filling ahead of the operator: up to N tabs of one browser context, one record each.
+
+A feeder opens a tab for the next record whenever a slot is free and fills it under the
+never-submit guard; the guard is lifted when the fill ends and the receipt is read back. The
+presenter takes the filled tabs in the records' order (a tab that is ready is not held back
+by a slower fill of an earlier record): it brings each to the front, shows its
+receipt summary (in the terminal and in a banner in the page that covers nothing) and waits
+for the operator. The form's own submit (a POST navigation of the tab, or APEX's page submit
+to its accept endpoint followed by the navigation it brings) is recorded as ``submetido`` the
+moment the new page arrives, whichever tab it happens in, and the tab is closed, which frees
+its slot for the next record. Ctrl+C asks the operator whether to skip the record in front or
+stop the run.
+"""
+import asyncio
+import json
+import signal
+import sys
+import threading
+import time
+from urllib.parse import urlsplit
+
+from . import receipt
+from .browser import goto, require_fields
+from .cli import RunError, exc_text, say
+
+# A banner along the top of the page that lets every click through to the form beneath.
+BANNER = """(info) => {
+  let el = document.getElementById(info.id);
+  if (!el) {
+    el = document.createElement("div");
+    el.id = info.id;
+    el.setAttribute("role", "status");
+    document.body.appendChild(el);
+  }
+  el.style.cssText = "position:fixed;top:0;left:0;right:0;z-index:999999;pointer-events:none;" +
+    "padding:8px 16px;font:15px Arial,sans-serif;color:#fff;box-shadow:0 2px 6px rgba(0,0,0,.4);" +
+    "background:" + (info.ok ? "#2e7d32" : "#c62828");
+  el.textContent = info.text;
+}"""
+BANNER_ID = "zv-lote-aviso"
+CLOSE_WAIT_S = 10  # how long a tab may take to close
+STOP_BY_OPERATOR = "execução parada pelo operador"
+GRID_CELL_FAILED = "uma célula de uma grelha falhou e o preenchimento parou (a linha não foi gravada)"
+
+
+def _is_submit(request, page):
+    """The form's real submit: a POST that navigates the tab, or a POST to APEX's page-submit
+    endpoint (wwv_flow.accept, or .../accept under friendly URLs)."""
+    try:
+        if request.method != "POST" or request.frame != page.main_frame:
+            return False
+    except Exception:  # noqa: BLE001 - a request without a frame (a worker's) is not the form's
+        return False
+    path = urlsplit(request.url).path
+    return request.is_navigation_request() or path.endswith(("wwv_flow.accept", "/accept"))
+
+
+class Tab:
+    """One record's tab, from its opening until it is closed."""
+
+    def __init__(self, rec, page, release):
+        self.rec, self.page = rec, page
+        self._release = release
+        self.ended = asyncio.get_running_loop().create_future()  # the record's last state
+        self.armed = False  # set once the guard is lifted: from then on a submit is the operator's
+        self.posted = False
+        self.ready_at = None
+        self.waited = None  # how long the operator waited for this tab (when it was presented)
+        self.receipt = None
+
+    def release(self):
+        if self._release:
+            self._release, release = None, self._release
+            release()
+
+
+class Batch:
+    def __init__(self, context, url, mapping, records, status, *, tabs=2, debug=False,
+                 limit_s=60.0, hint="", write=say):
+        self.context, self.url, self.mapping = context, url, mapping
+        self.records, self.status, self.tabs = records, status, tabs
+        self.debug, self.limit_s, self.hint, self.write = debug, limit_s, hint, write
+        self.open = {}  # key -> Tab, for every tab not yet closed
+        self.current = None  # the tab in front of the operator
+        self.free_since = None  # when the operator last had nothing to do
+        self.stop_reason = None
+        self.stopped = asyncio.Event()
+        self.interrupt = asyncio.Event()
+        self.asking = False
+        self.failed = 0
+        self._fills = set()  # the tasks that open and fill a tab
+        self._queue = []  # the fills not yet taken by the presenter, in the records' order
+        self._changed = asyncio.Event()
+        self._fed = False
+        self._closing = set()  # the tasks that close a tab
+
+    # -------------------------------------------------------------- the run
+
+    async def run(self):
+        """Fills and presents every record; returns the reason the run stopped early, if any."""
+        self.free_since = time.monotonic()
+        slots = asyncio.Semaphore(self.tabs)
+        browser = self.context.browser
+
+        def closed(*_):
+            self.stop("o navegador foi fechado")
+        if browser is not None:
+            browser.on("disconnected", closed)
+        feeder = asyncio.create_task(self._feed(slots))
+        restore = self._catch_interrupts()
+        try:
+            while not self.stopped.is_set():
+                task = await self._attend(self._next_done())
+                if task is None:
+                    break
+                tab = task.result()
+                if tab is not None:
+                    await self._present(tab)
+        finally:
+            restore()
+            if browser is not None:
+                browser.remove_listener("disconnected", closed)
+            pending = [feeder] + [t for t in self._fills if not t.done()]
+            for task in pending:
+                task.cancel()
+            await asyncio.gather(*pending, return_exceptions=True)
+            await self._close_open(self.stop_reason or "a execução terminou antes da submissão")
+        return self.stop_reason
+
+    async def _feed(self, slots):
+        for rec in self.records:
+            await slots.acquire()
+            self._queue.append(self._spawn(self._prepare(rec, slots.release), self._fills))
+            self._changed.set()
+        self._fed = True
+        self._changed.set()
+
+    async def _next_done(self):
+        """The first fill, in the records' order, that has ended (a tab filled later is not
+        held back by a slower one before it); None when every record has been taken."""
+        while True:
+            for task in self._queue:
+                if task.done():
+                    self._queue.remove(task)
+                    return task
+            if self._fed and not self._queue:
+                return None
+            self._changed.clear()
+            changed = asyncio.ensure_future(self._changed.wait())
+            await asyncio.wait([changed, *self._queue], return_when=asyncio.FIRST_COMPLETED)
+            changed.cancel()
+
+    def _spawn(self, coro, tasks=None):
+        tasks = self._closing if tasks is None else tasks
+        task = asyncio.create_task(coro)
+        tasks.add(task)
+        task.add_done_callback(tasks.discard)
+        return task
+
+    def stop(self, reason):
+        if self.stop_reason is None:
+            self.stop_reason = reason
+            self.write(f"A parar: {reason.rstrip('.')}.")
+        self.stopped.set()
+
+    async def _attend(self, awaitable):
+        """Waits for `awaitable`, answering the operator's Ctrl+C meanwhile; None when the run
+        stops first."""
+        fut = asyncio.ensure_future(awaitable)
+        while True:
+            waits = {fut, asyncio.ensure_future(self.stopped.wait()),
+                     asyncio.ensure_future(self.interrupt.wait())}
+            done, _ = await asyncio.wait(waits, return_when=asyncio.FIRST_COMPLETED)
+            for w in waits - {fut}:
+                w.cancel()
+            if fut in done:
+                return fut.result()
+            if self.stopped.is_set():
+                if asyncio.iscoroutine(awaitable):
+                    fut.cancel()  # a wait of our own; tasks and tabs' futures are left alone
+                return None
+            self.interrupt.clear()
+            await self._ask()
+
+    # -------------------------------------------------------------- filling
+
+    async def _prepare(self, rec, release):
+        """Opens a tab for `rec` and fills it; the tab, ready, or None when it failed."""
+        started = time.monotonic()
+        tab = None
+        try:
+            page = await self.context.new_page()
+            tab = Tab(rec, page, release)
+            self.open[rec.key] = tab
+            self.write(f"Registo {rec.position} (chave {rec.key}): a preencher num separador novo...")
+            await goto(page, self.url, self.limit_s)
+            await require_fields(page, self.mapping, rec.data, self.hint, self.limit_s)
+            held, rows = await self._fill(page, rec.data)
+        except asyncio.CancelledError:
+            raise
+        except RunError as e:
+            # the page would not load, or is not the form (an expired login): the records
+            # after this one would meet the same page
+            self.stop(str(e))
+            reason = str(e)
+        except SystemExit:
+            reason = GRID_CELL_FAILED
+        except Exception as e:  # noqa: BLE001 - a record's failure is recorded; the others go on
+            reason = f"o preenchimento parou: {exc_text(e)}"
+        else:
+            tab.ready_at = time.monotonic()
+            tab.receipt = rows
+            self._watch(tab)
+            for line in receipt.held_lines(held):
+                self.write(line)
+            self.status.record(rec, "preenchido", preenchimento_s=round(tab.ready_at - started, 2),
+                               retidos=len(held), **_receipt_counts(rows))
+            c = _receipt_counts(rows)
+            self.write(f"Registo {rec.position} (chave {rec.key}): preenchido em "
+                       f"{tab.ready_at - started:.1f} s, {c['campos_certos']} de "
+                       f"{c['campos_esperados']} campos conferem.")
+            return tab
+        if tab is not None and (tab.page.is_closed() or self.stopped.is_set()):
+            # cut short by a closed tab or browser, or by a page that is not the form: not the
+            # record's fault
+            self._end(tab, "parado", motivo=self.stop_reason or "separador fechado antes da submissão")
+            return None
+        self.failed += 1
+        self.status.record(rec, "falhou", motivo=reason, preenchimento_s=round(time.monotonic() - started, 2))
+        self.write(f"Registo {rec.position} (chave {rec.key}): falhou: {reason}")
+        if tab is None:
+            release()
+        else:
+            await self._close(tab)
+        return None
+
+    async def _fill(self, page, data):
+        """The whole-form fill under the never-submit guard, then the receipt."""
+        from ziveviver.vexoconferencia import fCtAtivarGuarda, fCtConferirForm, fCtDesativarGuarda
+        from ziveviver.vexocontrole import VexoControleApex
+
+        # each fill gets its own copy: the fill writes "ColNome" into the configurations
+        mapping = json.loads(json.dumps(self.mapping))
+        await fCtAtivarGuarda(page)
+        try:
+            await VexoControleApex(page, self.debug).fCtPreencTodoForm(mapping, data)
+        finally:
+            held = await fCtDesativarGuarda(page)
+        return held, await fCtConferirForm(page, self.mapping, data)
+
+    # -------------------------------------------------------------- the operator
+
+    def _watch(self, tab):
+        page = tab.page
+
+        def on_request(request):
+            if tab.armed and not tab.ended.done() and _is_submit(request, page):
+                tab.posted = True
+
+        def on_navigated(frame):
+            # the server's answer to the submit has arrived: the submission is done
+            if tab.posted and frame == page.main_frame and not tab.ended.done():
+                now = time.monotonic()
+                self._end(tab, "submetido", a_espera_do_operador_s=round(now - tab.ready_at, 2),
+                          operador_esperou_s=None if tab.waited is None else round(tab.waited, 2))
+                self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): submetido.")
+
+        def on_close(_page):
+            if not tab.ended.done():
+                self._end(tab, "parado", motivo="separador fechado antes da submissão")
+
+        page.on("request", on_request)
+        page.on("framenavigated", on_navigated)
+        page.on("close", on_close)
+        tab.armed = True
+
+    async def _present(self, tab):
+        """Brings a ready tab to the front and waits until its record is settled."""
+        self.current = tab
+        rec = tab.rec
+        if not tab.ended.done():
+            c = _receipt_counts(tab.receipt)
+            text = (f"Registo {rec.position} (chave {rec.key}): {c['campos_certos']} de "
+                    f"{c['campos_esperados']} campos conferem.")
+            if c["diferentes"]:
+                text += f" Por conferir: {', '.join(c['diferentes'])}."
+            try:
+                await tab.page.bring_to_front()
+                await tab.page.evaluate(BANNER, {"id": BANNER_ID, "ok": not c["diferentes"],
+                                                 "text": text + " Reveja e submeta o formulário."})
+            except Exception:  # noqa: BLE001 - the tab went away; its close says what happened
+                pass
+            tab.waited = time.monotonic() - self.free_since
+            self.write(f"{text} Pronto para rever e submeter (separador à frente).")
+            for row in tab.receipt:
+                if row["estado"] in receipt.FAILED_STATES:
+                    self.write(f"    {receipt.MARKS[row['estado']]}: {_where(row)} esperado "
+                               f"{row['esperado']!r}, na página {row['obtido']!r}")
+        await self._attend(tab.ended)
+        self.current = None
+        self.free_since = time.monotonic()
+
+    def _end(self, tab, state, **fields):
+        """Records the record's end and closes its tab (which frees its slot)."""
+        if tab.ended.done():
+            return
+        self.status.record(tab.rec, state, **fields)
+        tab.ended.set_result(state)
+        self._spawn(self._close(tab))
+
+    async def _close(self, tab):
+        """Closes a record's tab; its slot is free at once. A close that does not finish (seen
+        now and then on a tab whose submit has just navigated it) is left to the browser."""
+        self.open.pop(tab.rec.key, None)
+        tab.release()
+        try:
+            if not tab.page.is_closed():
+                await asyncio.wait_for(tab.page.close(), CLOSE_WAIT_S)
+        except asyncio.TimeoutError:
+            self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): o separador não fechou "
+                       f"em {CLOSE_WAIT_S} s; feche-o à mão.")
+        except Exception:  # noqa: BLE001 - a tab that is already going
+            pass
+
+    async def _close_open(self, reason):
+        for tab in list(self.open.values()):
+            self._end(tab, "parado", motivo=reason)
+        await asyncio.gather(*self._closing, return_exceptions=True)
+
+    # -------------------------------------------------------------- Ctrl+C
+
+    def _catch_interrupts(self):
+        """Ctrl+C asks what to do (a second one while asking stops). Returns the undo."""
+        loop = asyncio.get_running_loop()
+
+        def on_interrupt(*_):
+            if self.asking:
+                loop.call_soon_threadsafe(self.stop, STOP_BY_OPERATOR)
+            else:
+                loop.call_soon_threadsafe(self.interrupt.set)
+        try:
+            loop.add_signal_handler(signal.SIGINT, on_interrupt)
+            return lambda: loop.remove_signal_handler(signal.SIGINT)
+        except (NotImplementedError, RuntimeError):  # Windows' loops, or not the main thread
+            try:
+                previous = signal.signal(signal.SIGINT, on_interrupt)
+            except ValueError:
+                return lambda: None
+            return lambda: signal.signal(signal.SIGINT, previous)
+
+    async def _ask(self):
+        tab = self.current if self.current and not self.current.ended.done() else None
+        skip = f"[i] ignorar o registo {tab.rec.position} (chave {tab.rec.key}), " if tab else ""
+        self.write(f"\nInterrompido. {skip}[p] parar, [Enter] continuar? ")
+        self.asking = True
+        try:
+            answer = await self._attend_line()
+        finally:
+            self.asking = False
+        if answer is None:
+            return
+        answer = answer.strip().lower()
+        if answer in ("p", "parar") or answer == "\0":
+            self.stop(STOP_BY_OPERATOR)
+        elif tab is not None and answer in ("i", "ignorar") and not tab.ended.done():
+            self._end(tab, "ignorado", motivo="ignorado pelo operador")
+            self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): ignorado.")
+        else:
+            self.write("A continuar.")
+
+    async def _attend_line(self):
+        """A line from the terminal ("\\0" when the input is closed), or None if the run stops."""
+        loop = asyncio.get_running_loop()
+        line = loop.create_future()
+
+        def read():
+            try:
+                text = sys.stdin.readline()
+            except (OSError, ValueError, AttributeError):
+                text = ""
+            if not loop.is_closed():
+                loop.call_soon_threadsafe(lambda: line.done() or line.set_result(text or "\0"))
+        threading.Thread(target=read, daemon=True).start()
+        stopped = asyncio.ensure_future(self.stopped.wait())
+        done, _ = await asyncio.wait({line, stopped}, return_when=asyncio.FIRST_COMPLETED)
+        stopped.cancel()
+        return line.result() if line in done else None
+
+
+def _where(row):
+    line = f" {row['linha']}" if row.get("linha") is not None else ""
+    return f"{row['secao']}{line}.{row['coluna']}"
+
+
+def _receipt_counts(rows):
+    """Fields landed and expected (blank data and cells the page cannot show are left out)."""
+    checked = [r for r in rows if r["estado"] not in ("vazio", "nao_conferido")]
+    return {"campos_certos": sum(1 for r in checked if r["estado"] == "igual"),
+            "campos_esperados": len(checked),
+            "diferentes": [_where(r) for r in checked if r["estado"] != "igual"]}

@@ -1,0 +1,193 @@
+"""``ziveviver lote`` without a browser: the records read from each format, their checks and
+keys, the parts, the status file (cut lines, resume rules) and the report made from it."""
+import json
+import types
+import zipfile
+
+import pytest
+
+from ziveviver.executor import COMMANDS, cmd_lote, main
+from ziveviver.executor import records as recs
+from ziveviver.executor import statusfile as st
+from ziveviver.executor.cli import InputError, build_parser
+from ziveviver.executor.tabs import _is_submit
+from lote_files import write_records
+
+MAPPING = {"NOME": {"WebSel": "#P1_NOME", "ColTipo": "text"},
+           "IDIOMAS": {"WebSel": "#P1_IDIOMAS", "ColTipo": "multiselect"},
+           "PROFISSAO": {"WebSel": "#P1_PROFISSAO", "ColTipo": "popuplovid"}}
+RECORDS = [{"ID": "A1", "NOME": "Ana Sá", "IDIOMAS": ["PT", "EN"], "PROFISSAO": "101", "RepAtivarPreenc": 0},
+           {"ID": "B2", "NOME": "Rui; Lima", "IDIOMAS": [], "PROFISSAO": "105", "RepAtivarPreenc": 0}]
+
+
+def load(path, mapping=MAPPING, key=None, sheet=None):
+    rows, fmt = recs.read_rows(path, sheet)
+    return recs.make_records(rows, fmt, mapping, key)
+
+
+@pytest.mark.parametrize("fmt", ["json", "jsonl", "csv", "xlsx"])
+def test_every_format_gives_the_same_records(tmp_path, fmt):
+    records, warnings = load(write_records(tmp_path / "r", RECORDS, fmt), key="ID")
+    assert [r.data for r in records] == RECORDS
+    assert [(r.position, r.key) for r in records] == [(1, "A1"), (2, "B2")]
+    assert warnings == []
+    records, _ = load(write_records(tmp_path / "r", RECORDS, fmt))
+    assert [r.key for r in records] == ["1", "2"]  # by position without --chave
+
+
+def test_xlsx_named_sheet_saved_formula_values_dates_and_whole_numbers(tmp_path):
+    import datetime
+
+    from openpyxl import Workbook
+
+    book = Workbook()
+    book.active.append(["not", "this", "sheet"])
+    sheet = book.create_sheet("Propostas")
+    sheet.append(["ID", "PROFISSAO", "NASC", "ADESAO", None])
+    sheet.append([7, "=A2*15", datetime.date(1982, 5, 10), datetime.datetime(2024, 12, 2, 9, 30), None])
+    sheet["C2"].number_format = "dd/mm/yyyy"
+    sheet["D2"].number_format = "yyyy-mm-dd hh:mm"
+    path = tmp_path / "r.xlsx"
+    book.save(path)
+    # a formula cell as the spreadsheet program leaves it: the formula and its saved value
+    with zipfile.ZipFile(path) as z:
+        files = {n: z.read(n) for n in z.namelist()}
+    files["xl/worksheets/sheet2.xml"] = files["xl/worksheets/sheet2.xml"].replace(
+        b"<f>A2*15</f><v />", b"<f>A2*15</f><v>105</v>")
+    with zipfile.ZipFile(path, "w") as z:
+        for name, raw in files.items():
+            z.writestr(name, raw)
+    mapping = {"PROFISSAO": MAPPING["PROFISSAO"],
+               "NASC": {"WebSel": "#P1_DATA_NASC", "ColTipo": "datepicker"}}
+    records, warnings = load(path, mapping, key="ID", sheet="Propostas")
+    assert [(r.key, r.data) for r in records] == [
+        ("7", {"ID": 7, "PROFISSAO": 105, "NASC": "10/05/1982", "ADESAO": "2024-12-02 09:30",
+               "RepAtivarPreenc": 0})]  # the column without a name and no values is left out
+    assert warnings == ["colunas dos registos que o mapa não tem (não são preenchidas): ADESAO."]
+    with pytest.raises(InputError, match='não tem a folha "Outra"; as folhas são: Sheet, Propostas'):
+        load(path, mapping, sheet="Outra")
+
+
+@pytest.mark.parametrize("name, content, expected", [
+    ("r.jsonl", '{"NOME": "a", "RepAtivarPreenc": 0}\n\n{"NOME": "b"\n',
+     ["linha 2 em branco", "linha 3, coluna 13: falta uma vírgula"]),
+    ("r.json", '{"NOME": "a"}', ["deve ter uma lista de registos"]),
+    ("r.csv", "NOME,NOME\na,b\n", ['a coluna "NOME" aparece duas vezes']),
+    ("r.csv", "NOME,IDIOMAS\na,PT,x\n", ["linha 2: 3 valores para 2 colunas"]),
+    ("r.txt", "", ["formato de", "desconhecido"]),
+])
+def test_files_that_cannot_be_read(tmp_path, name, content, expected):
+    (tmp_path / name).write_text(content, encoding="utf-8")
+    with pytest.raises(InputError) as e:
+        load(tmp_path / name)
+    text = "\n".join(e.value.problems)
+    assert all(part in text for part in expected), text
+
+
+def test_every_record_problem_names_its_position_and_key(tmp_path):
+    rows = [{"ID": "X", "NOME": "a", "IDIOMAS": "PT", "RepAtivarPreenc": 0},
+            {"ID": "X", "NOME": "b", "IDIOMAS": ["PT"], "RepAtivarPreenc": 0},
+            {"NOME": "c", "IDIOMAS": ["PT"], "RepAtivarPreenc": 0},
+            {"ID": "Z", "NOME": "d", "IDIOMAS": ["PT"]}]
+    path = tmp_path / "r.jsonl"
+    path.write_text("".join(json.dumps(r) + "\n" for r in rows), encoding="utf-8")
+    with pytest.raises(InputError) as e:
+        load(path, key="ID")
+    assert e.value.problems == [
+        'registo 1 (linha 1, chave X), "IDIOMAS" (multiselect): espera uma lista de valores, por '
+        'exemplo ["PT", "EN"] (recebido um texto).',
+        'registo 2 (linha 2): a chave "X" repete a do registo 1; as chaves têm de ser únicas.',
+        'registo 3 (linha 3): falta o valor da chave "ID".',
+        'registo 4 (linha 4, chave Z): falta "RepAtivarPreenc" (1 para preencher o representante, 0 '
+        'para não o preencher).']
+
+
+def test_bad_records_stop_the_command_before_any_browser(tmp_path, capsys):
+    mapa = tmp_path / "mapa.json"
+    mapa.write_text(json.dumps(dict(MAPPING, Titulares={"TitInserir": {"WebSel": "#A"}, "TitGravar": {"WebSel": "#B"}})))
+    good = write_records(tmp_path / "r", RECORDS, "csv")
+    assert main(["lote", "--url", "x", "--mapa", str(mapa), "--registos", str(good), "--parte", "3/2"]) == 2
+    assert "--parte: escreva K/N com 1 ≤ K ≤ N" in capsys.readouterr().err
+    bad = tmp_path / "bad.jsonl"
+    bad.write_text('{"NOME": "a", "IDIOMAS": "PT", "RepAtivarPreenc": 0}\n', encoding="utf-8")
+    assert main(["lote", "--url", "x", "--mapa", str(mapa), "--registos", str(bad)]) == 2
+    assert 'Erro: registo 1 (linha 1, chave 1), "IDIOMAS" (multiselect)' in capsys.readouterr().err
+    # CSV rows have no sections: said once, the records themselves are fine
+    _, warnings = load(good, json.loads(mapa.read_text()))
+    assert warnings == ["o mapa tem secções (Titulares), mas os registos de CSV só trazem campos "
+                        "simples: as secções não são preenchidas.", "colunas dos registos que o mapa "
+                        "não tem (não são preenchidas): ID."]
+    assert not list(tmp_path.glob("*.estado.jsonl"))
+
+
+def test_parts_share_the_records_out_and_have_their_own_files(tmp_path):
+    records = [types.SimpleNamespace(position=p) for p in range(1, 8)]
+    parts = [[r.position for r in recs.select_part(records, (k, 3))] for k in (1, 2, 3)]
+    assert parts == [[1, 4, 7], [2, 5], [3, 6]]
+    (tmp_path / "mapa.json").write_text(json.dumps(MAPPING), encoding="utf-8")
+    registos = write_records(tmp_path / "r", RECORDS * 2, "csv")
+    args = build_parser(COMMANDS).parse_args(["lote", "--url", "u", "--mapa", str(tmp_path / "mapa.json"),
+                                              "--registos", str(registos), "--parte", "2/2"])
+    _, mine, part, report, status, _ = cmd_lote.prepare(args)
+    assert ([r.key for r in mine], part) == (["2", "4"], (2, 2))
+    assert (report.name, status.name) == ("r.relatorio.parte-2-de-2.csv", "r.relatorio.parte-2-de-2.estado.jsonl")
+    assert recs.parse_part(" 2/3 ") == (2, 3)
+    for bad in ("0/3", "4/3", "2", "a/b"):
+        with pytest.raises(InputError):
+            recs.parse_part(bad)
+    assert st.report_paths("out/r.json", "x.csv", None)[1] == st.pathlib.Path("out/r.estado.jsonl")
+
+
+def test_status_survives_a_cut_line_and_resume_skips_only_settled_records(tmp_path):
+    records = [recs.Record(p, f"linha {p}", k, {"N": k}) for p, k in enumerate("abcdef", 1)]
+    path = tmp_path / "r.estado.jsonl"
+    status = st.StatusFile(path)
+    status.start_run("r.jsonl", None)
+    for rec, state in zip(records, ["submetido", "ignorado", "falhou", "preenchido", "parado"]):
+        status.record(rec, "preenchido", campos_certos=1, campos_esperados=1)
+        if state != "preenchido":
+            status.record(rec, state, motivo=f"porque {state}")
+    status.close()
+    whole = path.read_text(encoding="utf-8")
+    path.write_text(whole + '{"chave": "f", "estado": "subm', encoding="utf-8")  # died while writing
+
+    status = st.StatusFile(path)
+    with pytest.raises(st.InUse):  # a second run over the same file
+        st.StatusFile(path)
+    assert status.warnings == [f"{path}, linha 11: linha de estado ilegível, ignorada."]
+    assert status.run == 2
+    records[0].data = {"N": "changed"}
+    todo, notes = st.resume_plan(records, status)
+    assert [r.key for r in todo] == ["c", "d", "e", "f"]
+    assert notes == ["Execuções anteriores: 1 submetidos e 1 ignorados (ficam como estão); 1 falharam "
+                     "e 2 ficaram por submeter (voltam a ser preenchidos).",
+                     "o registo 1 (chave a) mudou desde que foi submetido; não é preenchido de novo."]
+    status.record(records[2], "preenchido", campos_certos=2, campos_esperados=3)  # a new attempt
+    status.close()
+    lines = path.read_text(encoding="utf-8").splitlines()
+    assert lines[:10] == whole.splitlines() and json.loads(lines[-1])["chave"] == "c"
+
+    report = tmp_path / "r.json"
+    st.write_report(report, st.report_rows(records, st.StatusFile(path)))  # free again once closed
+    rows = {r["chave"]: r for r in json.loads(report.read_text(encoding="utf-8"))}
+    assert {k: r["resultado"] for k, r in rows.items()} == {
+        "a": "submetido", "b": "ignorado", "c": "preenchido", "d": "preenchido", "e": "parado", "f": "pendente"}
+    assert rows["c"]["motivo"] is None and rows["c"]["campos_esperados"] == 3  # the old failure is gone
+    assert rows["a"]["campos_certos"] == 1 and rows["e"]["motivo"] == "porque parado"
+
+
+def test_what_counts_as_the_forms_submit():
+    main_frame, other = object(), object()
+    page = types.SimpleNamespace(main_frame=main_frame)
+
+    def request(method, url, navigation, frame=main_frame):
+        return types.SimpleNamespace(method=method, url=url, frame=frame,
+                                     is_navigation_request=lambda: navigation)
+    assert _is_submit(request("POST", "https://h/ords/f?p=1:2", True), page)
+    assert _is_submit(request("POST", "https://h/ords/wwv_flow.accept?p_context=1", False), page)
+    assert _is_submit(request("POST", "https://h/ords/r/app/page/accept", False), page)
+    assert not _is_submit(request("POST", "https://h/ords/wwv_flow.ajax", False), page)
+    assert not _is_submit(request("GET", "https://h/ords/f?p=1:3", True), page)
+    assert not _is_submit(request("POST", "https://h/x", True, frame=other), page)
+    assert recs._date_format("mm-dd-yy") == "%d/%m/%Y"
+    assert recs._date_format('d"º" mmm yyyy') == "%dº %b %Y"
