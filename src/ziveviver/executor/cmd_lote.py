@@ -5,8 +5,9 @@ Checks the mapping and every record before any browser opens; then fills the rec
 do (a status file beside the report remembers what earlier runs did) in up to ``--abas`` tabs,
 hands them to the operator one at a time and writes the report as it goes.
 """
-import contextlib
 import pathlib
+
+from ziveviver import ritmo
 
 from . import browser as _browser
 from . import records as recs
@@ -15,8 +16,6 @@ from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, RunError, brow
                   command_parser, fail, reconfigure_output, report, require, run_guarded, say, warn)
 from .inputs import check_mapping, load_json, load_storage_state
 from .tabs import STOP_BY_OPERATOR, Batch
-
-PACINGS = ("literal", "adaptativo")
 
 LOTE_DOC = """\
 Preenche o mesmo formulário uma vez por registo, à frente do operador: enquanto este revê e
@@ -41,19 +40,6 @@ estado de saída: 0 todos os registos submetidos ou ignorados; 1 algum falhou, o
 foi fechado; 2 argumentos ou ficheiros inválidos; 130 parado pelo operador."""
 
 
-def _pacing(name):
-    """The pacing the whole batch runs under (--ritmo), through ziveviver.ritmo; the tasks
-    that fill the tabs are created inside it and keep it. Without that module (a build from
-    before it) only the literal pacing exists."""
-    try:
-        from ziveviver import ritmo
-    except ImportError:
-        if name != "literal":
-            raise InputError([f"--ritmo {name}: esta versão só tem o ritmo literal."]) from None
-        return contextlib.nullcontext()
-    return ritmo.definir(name)
-
-
 def prepare(args):
     """Everything that needs no browser: arguments, mapping, records, part, status, report.
     Raises InputError."""
@@ -67,7 +53,6 @@ def prepare(args):
     if args.relatorio and pathlib.Path(args.relatorio).suffix.lower() not in st.REPORT_FORMATS:
         raise InputError([f"--relatorio: use um ficheiro .csv ou .json (não {args.relatorio!r})."])
     part = recs.parse_part(args.parte) if args.parte else None
-    _pacing(args.ritmo)
     mapping = load_json(args.mapa, "mapa")
     problems, warnings = check_mapping(mapping, f"mapa {args.mapa}")
     if problems:
@@ -113,7 +98,7 @@ async def _lote(args, mapping, records, part, report_path, status):
         context, owned = await _open_context(pw, args)
         batch = Batch(context, _browser.url_of(args.url), mapping, todo, status, tabs=args.abas,
                       debug=args.debug, limit_s=args.tempo_limite, hint=hint)
-        with _pacing(args.ritmo):  # the one place the batch's pacing is entered
+        with ritmo.definir(args.ritmo):  # the tasks that fill the tabs are created inside it
             stopped = await batch.run()
         if owned and context.browser and context.browser.is_connected():
             await context.browser.close()
@@ -182,7 +167,7 @@ def add_parser(subparsers):
                         "estado fica ao lado")
     p.add_argument("--parte", metavar="K/N",
                    help="só os registos K, K+N, K+2N, ... (para repartir a lista por várias máquinas)")
-    p.add_argument("--ritmo", choices=PACINGS, default="literal",
+    p.add_argument("--ritmo", choices=ritmo.NOMES, default=ritmo.LITERAL,
                    help="pausas do preenchimento: literal (omissão) ou adaptativo")
     browser_options(p, headless=False)
     g = p.add_mutually_exclusive_group()
