@@ -15,7 +15,7 @@ import pytest
 
 from ziveviver import vexoconferencia as cf
 from ziveviver.executor import inputs
-from ziveviver.executor.progress import fill_form
+from ziveviver.executor.progress import LinesView, fill_form
 
 DEMO_DIR = pathlib.Path(__file__).resolve().parents[2] / "src" / "ziveviver" / "demo"
 FORM_URL = (DEMO_DIR / "form.html").as_uri()
@@ -61,7 +61,7 @@ def test_the_written_mapping_fits_the_page_and_a_fill_with_it_lands(new_page, ru
     for col, cfg in inputs.simple_fields(BUNDLED_MAPPING):
         data[by_name[item_name(cfg["WebSel"])][0]] = BUNDLED_DATA[col]
     lines = []
-    outcome = run(fill_form(page, mapping, data, write=lines.append))
+    outcome = run(fill_form(page, mapping, data, view=LinesView(lines.append)))
     assert outcome.complete and not outcome.error, lines
     receipt = {r["coluna"]: r["estado"] for r in run(cf.fCtConferirForm(page, mapping, data))}
     landed = {by_name[item_name(cfg["WebSel"])][0] for _, cfg in inputs.simple_fields(BUNDLED_MAPPING)}
