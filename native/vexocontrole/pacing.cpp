@@ -152,11 +152,11 @@ Task<bool> adaptive_wait(const PauseEntry& e, PauseSite site) {
 
 Task<Ref> pause_at(PausePoint point, PauseSite site) {
   const PauseEntry& e = pause_entry(point);
-  const bool fallback = pacing_adaptive();
-  if (fallback && co_await adaptive_wait(e, site)) co_return none();
+  const bool adaptive = pacing_adaptive();
+  const bool ready = adaptive && co_await adaptive_wait(e, site);
 
   // The literal pause: the literal pacing's, and the adaptive pacing's fallback.
-  switch (point) {
+  if (!ready) switch (point) {
     case PausePoint::LovClose: {
       // Wait for the popup to close; APEX leaves it open after setValue, so then close it
       // with Escape, and with its own close button should Escape not reach it (focus
@@ -176,7 +176,7 @@ Task<Ref> pause_at(PausePoint point, PauseSite site) {
     case PausePoint::IdleWait:
       // The adaptive wait stood for the wait for no processing indicator, within the same
       // limit: after it, the pause is what is left.
-      if (!fallback) {
+      if (!adaptive) {
         try {
           co_await pg::wait_for_function(site.page, ZV_SCRIPT(apex_idle), site.limit);
         } catch (PyError&) {
