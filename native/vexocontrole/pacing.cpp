@@ -155,14 +155,11 @@ Task<Ref> pause_at(PausePoint point, PauseSite site) {
   const PauseEntry& e = pause_entry(point);
   // An observer (ziveviver.eventos) is told of each pause: planned against spent, and the pacing.
   const double started = ev::pause_started();
-  const bool fallback = pacing_adaptive();
-  if (fallback && co_await adaptive_wait(e, site)) {
-    ev::pause_ended(started, e.name, e.literal_ms, "adaptativo");
-    co_return none();
-  }
+  const bool adaptive = pacing_adaptive();
+  const bool ready = adaptive && co_await adaptive_wait(e, site);
 
   // The literal pause: the literal pacing's, and the adaptive pacing's fallback.
-  switch (point) {
+  if (!ready) switch (point) {
     case PausePoint::LovClose: {
       // Wait for the popup to close; APEX leaves it open after setValue, so then close it
       // with Escape, and with its own close button should Escape not reach it (focus
@@ -182,7 +179,7 @@ Task<Ref> pause_at(PausePoint point, PauseSite site) {
     case PausePoint::IdleWait:
       // The adaptive wait stood for the wait for no processing indicator, within the same
       // limit: after it, the pause is what is left.
-      if (!fallback) {
+      if (!adaptive) {
         try {
           co_await pg::wait_for_function(site.page, ZV_SCRIPT(apex_idle), site.limit);
         } catch (PyError&) {
@@ -201,7 +198,7 @@ Task<Ref> pause_at(PausePoint point, PauseSite site) {
     case PausePoint::LoadMore:
       break;  // made inside the row search script
   }
-  ev::pause_ended(started, e.name, e.literal_ms, fallback ? "adaptativo" : "literal");
+  ev::pause_ended(started, e.name, e.literal_ms, adaptive ? "adaptativo" : "literal");
   co_return none();
 }
 
