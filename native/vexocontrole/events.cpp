@@ -24,6 +24,10 @@ Module& module() {
   PyObject* warning = var ? PyObject_GetAttrString(mod.get(), "ObservadorFalhou") : nullptr;
   if (!warning) {
     Py_XDECREF(var);
+    // Without the module (or a build of it without these names) nobody can observe; any
+    // other failure is the caller's to see.
+    if (!PyErr_ExceptionMatches(PyExc_ImportError) && !PyErr_ExceptionMatches(PyExc_AttributeError))
+      throw_current();
     PyErr_Clear();
     m.off = true;
     return m;

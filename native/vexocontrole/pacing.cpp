@@ -32,6 +32,10 @@ constexpr PauseEntry kPauses[] = {
      30000, 0},
 };
 
+// How often the page checks a condition, in ms: an interval, not animation frames, which a
+// page in the background may not get.
+constexpr long long kPollMs = 100;
+
 // The dialog open now; a hidden dialog kept from an earlier popup does not match.
 constexpr const char kOpenDialog[] = ".a-PopupLOV-dialog:visible, .ui-dialog:visible";
 
@@ -77,7 +81,7 @@ Ref condition_argument(const PauseEntry& e, const PauseSite& s) {
 // verdict the script gave ("pronto", "sem_sinal", "valor_diferente").
 Task<Ref> wait_for_condition(const PauseEntry& e, PauseSite s, Ref timeout) {
   Ref arg = condition_argument(e, s);
-  Ref handle = co_await pg::wait_for_function(s.page, ZV_SCRIPT(ritmo), arg.get(), ZV_INT(100),
+  Ref handle = co_await pg::wait_for_function(s.page, ZV_SCRIPT(ritmo), arg.get(), integer(kPollMs).get(),
                                               timeout.get());
   Ref verdict = co_await call_method(handle.get(), N->json_value.get());
   co_await call_method(handle.get(), N->dispose.get());
@@ -99,13 +103,8 @@ const PauseEntry& pause_entry(PausePoint p) { return kPauses[static_cast<int>(p)
 
 bool pacing_adaptive() {
   if (!g_pacing_var) return false;
-#ifndef Py_LIMITED_API
-  PyObject* v = nullptr;
-  if (PyContextVar_Get(g_pacing_var, nullptr, &v) < 0) throw_current();
-  Ref value = Ref::steal(v);
-#else
-  Ref value = call_method(g_pacing_var, N->get.get());
-#endif
+  Ref value = Ref::steal(compat::context_var_get(g_pacing_var));
+  if (!value) throw_current();
   return is_verdict(value.get(), "adaptativo");
 }
 
@@ -208,7 +207,7 @@ Ref load_more_pacing() {
     const PauseEntry& e = pause_entry(PausePoint::LoadMore);
     Ref d = check(PyDict_New());
     check(PyDict_SetItemString(d.get(), "limiteMs", integer(e.bound_ms).get()));
-    check(PyDict_SetItemString(d.get(), "intervaloMs", integer(100).get()));
+    check(PyDict_SetItemString(d.get(), "intervaloMs", integer(kPollMs).get()));
     return d.release();
   }();
   return Ref::borrow(made);

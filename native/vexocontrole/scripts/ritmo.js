@@ -28,9 +28,12 @@
     Array.from((root || document).querySelectorAll('.u-Processing, .is-processing')).some(shown);
   const inFlight = () => counters.some((jq) => jq.active > 0);
   const busy = (root) => inFlight() || spinning(root);
-  const dialogOf = (item) =>
-    Array.from(document.querySelectorAll('.a-PopupLOV-dialog[id^="PopupLov_"]'))
-      .find((d) => d.id.endsWith('_' + item + '_dlg')) || null;
+  // PopupLov_<page>_<item>_dlg: the page part is digits, so P1_X's dialog is not Q_P1_X's.
+  const dialogOf = (item) => {
+    const suffix = '_' + item + '_dlg';
+    return Array.from(document.querySelectorAll('.a-PopupLOV-dialog[id^="PopupLov_"]')).find((d) =>
+      d.id.endsWith(suffix) && /^\d+$/.test(d.id.slice('PopupLov_'.length, -suffix.length))) || null;
+  };
   const knownItem = () => !!arg.item && !!apex.item(arg.item).node;
   const query = (sel) => {
     try {
@@ -42,6 +45,8 @@
 
   // This wait's own state between polls, dropped with its verdict.
   const waits = (window.__zvRitmo = window.__zvRitmo || {});
+  // Marks only grow: state of an earlier wait (one that ran out) is no longer wanted.
+  for (const mark of Object.keys(waits)) if (Number(mark) < arg.marca) delete waits[mark];
   const state = (waits[arg.marca] = waits[arg.marca] || {});
   const done = (verdict) => {
     delete waits[arg.marca];
