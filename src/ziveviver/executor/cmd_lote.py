@@ -113,9 +113,10 @@ async def _lote(args, mapping, records, part, report_path, status):
         fail(f"a execução parou: {stopped}")
     if batch.failed:
         fail(f"{batch.failed} registo(s) falharam; corra o mesmo comando para os tentar de novo.")
-    if stopped or batch.failed:
-        return FAILED
-    return OK
+    left = counts.get("parado", 0)
+    if left and not stopped:  # tabs closed before their form was submitted
+        fail(f"{left} registo(s) ficaram por submeter; corra o mesmo comando para os preencher de novo.")
+    return FAILED if stopped or batch.failed or left else OK
 
 
 def run(args):

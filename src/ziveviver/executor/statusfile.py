@@ -10,8 +10,8 @@ its key ("chave"), position, state ("estado") and time ("quando"):
 - ``submetido``: the operator submitted the form ("a_espera_do_operador_s": from ready to
   submitted; "operador_esperou_s": from the previous submission until this form was ready in
   front of the operator);
-- ``ignorado``: the operator skipped the record or closed its tab ("motivo");
-- ``parado``: the run stopped before the record was submitted ("motivo").
+- ``ignorado``: the operator skipped the record ("motivo");
+- ``parado``: the record was not submitted: the run stopped, or its tab was closed ("motivo").
 
 Each run starts with a line without a key: {"execucao": n, "quando", "registos", "parte"}.
 A new run over the same files goes on from the last state of each key: records submitted or

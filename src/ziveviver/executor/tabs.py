@@ -213,9 +213,9 @@ class Batch:
             self._watch(tab)
             for line in receipt.held_lines(held):
                 self.write(line)
-            self.status.record(rec, "preenchido", preenchimento_s=round(tab.ready_at - started, 2),
-                               retidos=len(held), **_receipt_counts(rows))
             c = _receipt_counts(rows)
+            self.status.record(rec, "preenchido", preenchimento_s=round(tab.ready_at - started, 2),
+                               retidos=len(held), **c)
             self.write(f"Registo {rec.position} (chave {rec.key}): preenchido em "
                        f"{tab.ready_at - started:.1f} s, {c['campos_certos']} de "
                        f"{c['campos_esperados']} campos conferem.")
