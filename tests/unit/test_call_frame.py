@@ -183,7 +183,7 @@ print(repr([attempt('ziveviver.vexocontrole'), attempt('ziveviver.probe')]))
 
 @pytest.mark.parametrize("sibling, where", [
     ("", "({file})"),
-    # a module that says nothing of its file (3.14 also looks at its spec's origin)
+    # a module that says nothing of its file, nor of where it was loaded from (3.14 reads both)
     ("del __file__\n__spec__.origin = None\n", "(unknown location)"),
 ])
 def test_import_without_the_siblings_class_is_an_import_error_as_cpythons(tmp_path, sibling, where):
