@@ -19,9 +19,13 @@ import threading
 import time
 from urllib.parse import urlsplit
 
+from ziveviver import ritmo
+
 from . import receipt
 from .browser import goto, require_fields
 from .cli import RunError, exc_text, say
+from .fill import guarded_fill
+from .progress import LinesView
 
 # A banner along the top of the page that lets every click through to the form beneath.
 BANNER = """(info) => {
@@ -40,7 +44,10 @@ BANNER = """(info) => {
 BANNER_ID = "zv-lote-aviso"
 CLOSE_WAIT_S = 10  # how long a tab may take to close
 STOP_BY_OPERATOR = "execução parada pelo operador"
-GRID_CELL_FAILED = "uma célula de uma grelha falhou e o preenchimento parou (a linha não foi gravada)"
+
+
+class FillStopped(Exception):
+    """The fill of a record stopped; its message says where and why."""
 
 
 def _is_submit(request, page):
@@ -203,8 +210,8 @@ class Batch:
             # after this one would meet the same page
             self.stop(str(e))
             reason = str(e)
-        except SystemExit:
-            reason = GRID_CELL_FAILED
+        except FillStopped as e:
+            reason = str(e)
         except Exception as e:  # noqa: BLE001 - a record's failure is recorded; the others go on
             reason = f"o preenchimento parou: {exc_text(e)}"
         else:
@@ -235,18 +242,18 @@ class Batch:
         return None
 
     async def _fill(self, page, data):
-        """The whole-form fill under the never-submit guard, then the receipt."""
-        from ziveviver.vexoconferencia import fCtAtivarGuarda, fCtConferirForm, fCtDesativarGuarda
-        from ziveviver.vexocontrole import VexoControleApex
+        """The whole-form fill as the other commands run it (under the never-submit guard and
+        the pacing in force), then the receipt; FillStopped when the fill stopped."""
+        from ziveviver.vexoconferencia import fCtConferirForm
 
         # each fill gets its own copy: the fill writes "ColNome" into the configurations
         mapping = json.loads(json.dumps(self.mapping))
-        await fCtAtivarGuarda(page)
-        try:
-            await VexoControleApex(page, self.debug).fCtPreencTodoForm(mapping, data)
-        finally:
-            held = await fCtDesativarGuarda(page)
-        return held, await fCtConferirForm(page, self.mapping, data)
+        # several tabs fill at once: each record's outcome is reported, not its fields
+        filled = await guarded_fill(page, mapping, data, pacing=ritmo.atual(), debug=self.debug,
+                                    view=LinesView(lambda _line: None))
+        if filled.outcome.error:
+            raise FillStopped(filled.outcome.error)
+        return filled.held, await fCtConferirForm(page, self.mapping, data)
 
     # -------------------------------------------------------------- the operator
 
