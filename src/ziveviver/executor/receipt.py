@@ -3,6 +3,7 @@ fill as a table and as a JSON or CSV file (``--recibo FICHEIRO``), the check's f
 table, and the requests the guard held back. The work is ``ziveviver.vexoconferencia``'s."""
 import csv
 import json
+import os
 import pathlib
 
 # States of a receipt row that mean the data did not land.
@@ -34,20 +35,30 @@ def _cell(value):
     return value
 
 
+def write_rows(path, rows, columns):
+    """Writes dict rows to `path`: JSON for a .json path (the rows whole), else CSV with
+    `columns`. The file is replaced whole, never left half written."""
+    path = pathlib.Path(path)
+    path.parent.mkdir(parents=True, exist_ok=True)
+    tmp = path.with_name(path.name + ".tmp")
+    try:
+        if path.suffix.lower() == ".json":
+            tmp.write_text(json.dumps(rows, ensure_ascii=False, indent=2) + "\n", encoding="utf-8")
+        else:
+            with tmp.open("w", encoding="utf-8", newline="") as f:
+                out = csv.DictWriter(f, fieldnames=columns, extrasaction="ignore")
+                out.writeheader()
+                for row in rows:
+                    out.writerow({k: _cell(row.get(k)) for k in columns})
+        os.replace(tmp, path)
+    finally:
+        tmp.unlink(missing_ok=True)
+
+
 def write_receipt(rows, path):
     """Writes the receipt rows to `path`, JSON or CSV after its extension."""
-    fmt = receipt_format(path)
-    path = pathlib.Path(path)
-    if path.parent and not path.parent.exists():
-        path.parent.mkdir(parents=True, exist_ok=True)
-    if fmt == "json":
-        path.write_text(json.dumps(rows, ensure_ascii=False, indent=2) + "\n", encoding="utf-8")
-        return
-    with path.open("w", encoding="utf-8", newline="") as f:
-        out = csv.DictWriter(f, fieldnames=RECEIPT_COLUMNS, extrasaction="ignore")
-        out.writeheader()
-        for row in rows:
-            out.writerow({k: _cell(row.get(k)) for k in RECEIPT_COLUMNS})
+    receipt_format(path)
+    write_rows(path, rows, RECEIPT_COLUMNS)
 
 
 def receipt_failed(rows):

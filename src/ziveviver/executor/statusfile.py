@@ -17,12 +17,13 @@ Each run starts with a line without a key: {"execucao": n, "quando", "registos",
 A new run over the same files goes on from the last state of each key: records submitted or
 ignored are left alone; the rest, those that failed included, are filled again.
 """
-import csv
 import hashlib
 import json
 import os
 import pathlib
 import time
+
+from .receipt import write_rows
 
 STATES = ("preenchido", "falhou", "submetido", "ignorado", "parado")
 SETTLED = ("submetido", "ignorado")  # not filled again by a later run
@@ -197,14 +198,4 @@ def report_rows(records, status):
 
 def write_report(path, rows):
     """The report as CSV, or JSON for a .json path; replaced whole, never left half written."""
-    path = pathlib.Path(path)
-    tmp = path.with_name(path.name + ".tmp")
-    if path.suffix.lower() == ".json":
-        tmp.write_text(json.dumps(rows, ensure_ascii=False, indent=2) + "\n", encoding="utf-8")
-    else:
-        with tmp.open("w", encoding="utf-8", newline="") as f:
-            out = csv.DictWriter(f, fieldnames=REPORT_COLUMNS)
-            out.writeheader()
-            for row in rows:
-                out.writerow({k: "" if row[k] is None else row[k] for k in REPORT_COLUMNS})
-    os.replace(tmp, path)
+    write_rows(path, rows, REPORT_COLUMNS)
