@@ -6,8 +6,9 @@
 // per record, the text the grid should show for the wanted value: the value itself, the
 // option's text for a select list, the option's display for a check box (false when the
 // group has no such option), the row's text of the item's popup LOV (null when the page does
-// not hold it).
-([addSel, columns]) => {
+// not hold it). A third element `topo` true: the page is a dialog page whose popup LOVs'
+// dialogs APEX built in the top document, where their rows are read.
+([addSel, columns, topo]) => {
   let add = null;
   try { add = document.querySelector(addSel); } catch (e) { add = null; }
   if (!add) return { readable: false, reason: 'add' };
@@ -50,7 +51,8 @@
       return lab ? lab.textContent.trim() : opt.value;
     }
     if (kind === 'popuplovid') {
-      const li = Array.from(document.querySelectorAll('.a-IconList-item')).find((r) => {
+      const lovHome = topo ? window.top.document : document;
+      const li = Array.from(lovHome.querySelectorAll('.a-IconList-item')).find((r) => {
         const dlg = r.closest('.a-PopupLOV-dialog');
         return r.getAttribute('data-id') === w && dlg && dlg.id.endsWith('_' + id + '_dlg');
       });
