@@ -14,7 +14,7 @@ Ref press(PyObject* page, PyObject* key) {
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
     PyErr_Clear();
     Ref owner = getattr(page, N->page.get());
-    kb = check(PyObject_GetAttr(owner.get(), N->keyboard.get())).release();
+    kb = zv::check(PyObject_GetAttr(owner.get(), N->keyboard.get())).release();
   }
   Ref keyboard = Ref::steal(kb);
   return call_method(keyboard.get(), N->press.get(), key);

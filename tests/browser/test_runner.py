@@ -54,7 +54,7 @@ REPORTER = b"""<script>
 setInterval(() => {
   if (!(window.__zv && window.__zv.ready)) return;
   navigator.sendBeacon("/estado", JSON.stringify({
-    state: window.__zv.state(), saved: window.__zv.saved,
+    state: window.__zv.state(), saved: window.__zv.saved, dialogo: window !== window.top,
     notice: document.getElementById("final-modal-overlay") !== null}));
 }, 100);
 </script></body>"""
@@ -119,7 +119,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self._send(200, body)
             return
         file = DEMO_DIR / name
-        if name in ("apex_standin.js", "form.css") and file.is_file():
+        if name in ("apex_standin.js", "dialog.js", "form.css") and file.is_file():
             ctype = "text/javascript" if name.endswith(".js") else "text/css"
             self._send(200, file.read_bytes(), ctype)
             return

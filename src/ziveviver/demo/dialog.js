@@ -6,7 +6,8 @@
  * div#apex_dialog_<n> holding an <iframe title="Novo pedido" width="100%" height="100%">
  * with form.html?pagina=<page>, inside a jQuery UI-like wrapper .ui-dialog.ui-dialog--apex
  * (position fixed, aria-modal="true") over its own overlay. A dialog page's "Novo" opens
- * another dialog on top of it (nested dialogs are all built in the top window).
+ * another dialog on top of it (nested dialogs are all built in the top window). ?novo=1 on
+ * the top page opens one dialog page at start-up, as a page that opens its form at once.
  *
  * In a dialog page (the iframe): its "Submeter página" (#SUBMETER) posts the iframe's form by
  * ajax to wwv_flow.accept (a request of the iframe) and, once answered with success, closes
@@ -144,6 +145,9 @@
     if (window.top === window) {
       opener = topSide();
       window.__zvAbrirDialogo = opener;
+      if (new URLSearchParams(location.search).get("novo") === "1") {
+        opener(`form.html?pagina=${PAGE_OF_DIALOG}`, "Novo pedido");
+      }
     } else {
       dialogSide();
     }

@@ -5,6 +5,7 @@ import asyncio
 import time
 
 from . import browser as _browser
+from . import frames as _frames
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options, command_parser,
                   exc_text, fail, reconfigure_output, report, require, run_guarded, say, secs, warn)
 from .fill import add_options as add_fill_options
@@ -42,11 +43,12 @@ async def _preencher(args, mapping, data, state):
             hint = ("A sessão guardada pode ter expirado: volte a correr 'ziveviver entrar'."
                     if args.estado else
                     "Se a aplicação pede o login, use --estado (ver 'ziveviver entrar') ou --cdp.")
-        await _browser.require_fields(page, mapping, data, hint, args.tempo_limite)
+        form = await _frames.form_frame(page, mapping, data, args.quadro)
+        await _browser.require_fields(form, mapping, data, hint, args.tempo_limite)
 
         started = time.monotonic()
         controllers = []
-        filled = await guarded_fill(page, mapping, data, pacing=args.ritmo, guard=not args.sem_guarda,
+        filled = await guarded_fill(form, mapping, data, pacing=args.ritmo, guard=not args.sem_guarda,
                                     debug=args.debug, perfil=args.perfil, controller_out=controllers)
         outcome = filled.outcome
         if args.debug:
@@ -66,7 +68,7 @@ async def _preencher(args, mapping, data, state):
             say(f"Preenchimento terminado em {took:.0f} s, com linhas por gravar: {rows}.")
         else:
             say(f"Preenchimento concluído: {Plan(mapping, data).total} campos em {took:.0f} s.")
-        landed = await say_receipt(page, mapping, data, args.recibo)
+        landed = await say_receipt(form, mapping, data, args.recibo)
         say_profile(filled, args.perfil)
 
         deadline = None if not args.cdp and not args.headless else time.monotonic() + args.espera
@@ -195,6 +197,7 @@ def add_parser(subparsers):
                    help="liga-se a um navegador já aberto (ex.: http://127.0.0.1:9222) e preenche o "
                         "separador de --url, ou o atual")
     p.add_argument("--estado", metavar="LOGIN.json", help="sessão guardada por 'ziveviver entrar'")
+    _frames.add_option(p)
     p.add_argument("--aviso", choices=NOTICES, default="modal",
                    help="aviso no fim: modal na página (omissão), janela do ambiente gráfico, nenhum")
     p.add_argument("--espera", type=float, default=600.0, metavar="SEGUNDOS",

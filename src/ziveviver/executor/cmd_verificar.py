@@ -6,6 +6,7 @@ import json
 import pathlib
 
 from . import browser as _browser
+from . import frames as _frames
 from .cli import command_parser
 from .receipt import findings_table
 
@@ -41,7 +42,8 @@ async def verificar(args):
             await page.wait_for_function("window.__zv && window.__zv.ready === true")
         # A controller's construction sets the logging the check writes through.
         VexoControleApex(page, args.debug)
-        findings = await fCtVerificarMapa(page, mapping, data)
+        form = await _frames.form_frame(page, mapping, data, args.quadro, "verificar")
+        findings = await fCtVerificarMapa(form, mapping, data)
         await browser.close()
     print(findings_table(findings))
     return 1 if any(f["veredito"] == "erro" for f in findings) else 0
@@ -66,6 +68,7 @@ def add_parser(subparsers):
     v.add_argument("--dados", metavar="DADOS.json",
                    help="ficheiro JSON dos dados (por omissão, os da demonstração)")
     v.add_argument("--url", help="endereço da página (por omissão, o formulário de demonstração)")
+    _frames.add_option(v)
     v.add_argument("--headed", action="store_true", help="mostra o navegador")
     v.add_argument("--debug", action="store_true", help="escreve os achados no registo de depuração (Logs/)")
     v.add_argument("--navegador", metavar="CAMINHO", help="executável do Chromium")
