@@ -7,6 +7,8 @@ frame of the page that holds them (several: the user is asked for ``--quadro``).
 
 What is found is a Playwright ``Page`` or ``Frame``; the library takes either.
 """
+from urllib.parse import urlsplit
+
 from .browser import ANY_PRESENT, mapped_selectors
 from .cli import RunError, say
 
@@ -84,18 +86,18 @@ def _frame_line(frame):
     return f"  {frame.name or '(sem nome)'}: {frame.url}"
 
 
-async def _pick(page, script, arg, verb):
+async def _pick(page, script, arg, verb, write=say):
     """The innermost open dialog page for which `script` holds, else the page when it holds,
     else the one other frame for which it holds; RunError when several do."""
     for frame, title in reversed(await dialog_frames(page)):
         if await _holds(frame, script, arg):
-            say(f"O formulário está no diálogo aberto \"{title}\": a {verb} o diálogo ({frame.url}).")
+            write(f"O formulário está no diálogo aberto \"{title}\": a {verb} o diálogo ({frame.url}).")
             return frame
     if await _holds(page.main_frame, script, arg):
         return page
     others = [f for f in page.frames if f is not page.main_frame and await _holds(f, script, arg)]
     if len(others) == 1:
-        say(f"O formulário está num iframe da página: a {verb} {others[0].url}.")
+        write(f"O formulário está num iframe da página: a {verb} {others[0].url}.")
         return others[0]
     if others:
         lines = "\n".join(_frame_line(f) for f in others)
@@ -104,12 +106,12 @@ async def _pick(page, script, arg, verb):
     return page
 
 
-async def form_frame(page, mapping, data, quadro=None, verb="preencher"):
+async def form_frame(page, mapping, data, quadro=None, verb="preencher", write=say):
     """Where the mapping's items are: --quadro's frame, else the open dialog page, the page,
-    or the one frame that holds them."""
+    or the one frame that holds them. What was found is said through `write`."""
     if quadro:
         return await named_frame(page, quadro)
-    return await _pick(page, ANY_PRESENT, mapped_selectors(mapping, data), verb)
+    return await _pick(page, ANY_PRESENT, mapped_selectors(mapping, data), verb, write)
 
 
 async def frame_to_map(page, quadro=None):
@@ -118,3 +120,36 @@ async def frame_to_map(page, quadro=None):
     if quadro:
         return await named_frame(page, quadro)
     return await _pick(page, HAS_ITEMS, None, "ler")
+
+
+def _is_dialog_submit(request, frame):
+    """The dialog page's own submit: a POST of its frame that navigates it, or that goes to
+    APEX's page-submit endpoint (wwv_flow.accept, or .../accept under friendly URLs)."""
+    try:
+        if request.method != "POST" or request.frame != frame:
+            return False
+    except Exception:  # noqa: BLE001 - a request without a frame (a worker's) is not the form's
+        return False
+    return request.is_navigation_request() or urlsplit(request.url).path.endswith(("wwv_flow.accept", "/accept"))
+
+
+def watch_dialog(page, form, submitted, cancelled):
+    """For a form in a dialog page (`form` a frame below the page's main frame): calls
+    `submitted()` when the dialog closes after the dialog page's own submit (APEX's "Close
+    Dialog" after the page was accepted), `cancelled()` when it closes without one (Escape, its
+    close button). False, watching nothing, when the form is the page's own."""
+    if form is page or form is page.main_frame or not hasattr(form, "parent_frame"):
+        return False
+    posted = False
+
+    def on_request(request):
+        nonlocal posted
+        posted = posted or _is_dialog_submit(request, form)
+
+    def on_detached(frame):
+        if frame == form:
+            (submitted if posted else cancelled)()
+
+    page.on("request", on_request)
+    page.on("framedetached", on_detached)
+    return True

@@ -25,6 +25,7 @@ from . import receipt
 from .browser import goto, require_fields
 from .cli import RunError, exc_text, say
 from .fill import guarded_fill
+from .frames import form_frame, watch_dialog
 from .progress import LinesView
 
 # A banner along the top of the page that lets every click through to the form beneath.
@@ -74,6 +75,7 @@ class Tab:
         self.ready_at = None
         self.waited = None  # how long the operator waited for this tab (when it was presented)
         self.receipt = None
+        self.form = page  # the page, or the frame of the dialog page that holds the form
 
     def release(self):
         if self._release:
@@ -201,8 +203,9 @@ class Batch:
             self.open[rec.key] = tab
             self.write(f"Registo {rec.position} (chave {rec.key}): a preencher num separador novo...")
             await goto(page, self.url, self.limit_s)
-            await require_fields(page, self.mapping, rec.data, self.hint, self.limit_s)
-            held, rows = await self._fill(page, rec.data)
+            tab.form = await form_frame(page, self.mapping, rec.data, write=lambda _line: None)
+            await require_fields(tab.form, self.mapping, rec.data, self.hint, self.limit_s)
+            held, rows = await self._fill(tab.form, rec.data)
         except asyncio.CancelledError:
             raise
         except RunError as e:
@@ -264,13 +267,17 @@ class Batch:
             if tab.armed and not tab.ended.done() and _is_submit(request, page):
                 tab.posted = True
 
-        def on_navigated(frame):
-            # the server's answer to the submit has arrived: the submission is done
-            if tab.posted and frame == page.main_frame and not tab.ended.done():
+        def submitted():
+            if not tab.ended.done():
                 now = time.monotonic()
                 self._end(tab, "submetido", a_espera_do_operador_s=round(now - tab.ready_at, 2),
                           operador_esperou_s=None if tab.waited is None else round(tab.waited, 2))
                 self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): submetido.")
+
+        def on_navigated(frame):
+            # the server's answer to the submit has arrived: the submission is done
+            if tab.posted and frame == page.main_frame:
+                submitted()
 
         def on_close(_page):
             if not tab.ended.done():
@@ -279,6 +286,8 @@ class Batch:
         page.on("request", on_request)
         page.on("framenavigated", on_navigated)
         page.on("close", on_close)
+        # a form in a dialog page: its own submit, then the dialog closing (or its cancel)
+        watch_dialog(page, tab.form, submitted, lambda: self._end(tab, "parado", motivo="diálogo fechado sem submissão"))
         tab.armed = True
 
     async def _present(self, tab):
