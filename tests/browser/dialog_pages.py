@@ -30,10 +30,11 @@ async def serve_demo(page, posts=None):
     await page.route(ORIGIN + "/**", handler)
 
 
-async def open_dialog(page):
-    """Clicks the page's "Novo" and gives the new (innermost) dialog page's Frame, ready."""
+async def open_dialog(page, opener=None):
+    """Clicks "Novo" (the page's, or that of `opener`, a dialog page's frame) and gives the new
+    (innermost) dialog page's Frame, ready."""
     before = await page.locator(".ui-dialog--apex iframe").count()
-    await page.click("#NOVO")
+    await (opener or page).click("#NOVO")
     frame_el = page.locator(".ui-dialog--apex iframe").nth(before)
     handle = await frame_el.element_handle()
     frame = await handle.content_frame()

@@ -75,3 +75,19 @@ def test_a_popup_left_open_over_the_form_is_never_clicked_through(dialog_form, r
     assert values(run, dialog_form, "P1_PROFISSAO", "P1_BANCO") == ["", ""]
     assert run(dialog_form.evaluate("window.__zv.calls.length")) == 0
     assert run(page.evaluate(TOP_STATE)) == {"open": ["PopupLov_2_P1_BANCO_dlg"], "overlays": 1, "closed": []}
+
+
+def test_the_form_is_found_in_the_innermost_dialog_page(dialog_form, run):
+    from dialog_pages import open_dialog
+
+    from ziveviver.executor import frames
+
+    page = dialog_form.page
+    mapa, dados = demo("mapa.json"), demo("dados.json")
+    outer = run(frames.form_frame(page, mapa, dados, write=lambda _line: None))
+    # the dialog page's own "Novo" opens a second dialog page, built in the top window too
+    inner = run(open_dialog(page, dialog_form))
+    found = run(frames.form_frame(page, mapa, dados, write=lambda _line: None))
+    named = run(frames.form_frame(page, mapa, dados, quadro="#apex_dialog_1 iframe"))
+    assert (outer, found, named) == (dialog_form, inner, dialog_form) and inner != dialog_form
+    assert inner.parent_frame == page.main_frame
