@@ -54,7 +54,7 @@ REPORTER = b"""<script>
 setInterval(() => {
   if (!(window.__zv && window.__zv.ready)) return;
   navigator.sendBeacon("/estado", JSON.stringify({
-    state: window.__zv.state(), saved: window.__zv.saved, dialogo: window !== window.top,
+    state: window.__zv.state(), saved: window.__zv.saved,
     notice: document.getElementById("final-modal-overlay") !== null}));
 }, 100);
 </script></body>"""
