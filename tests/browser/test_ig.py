@@ -1,0 +1,126 @@
+"""The holders and beneficiaries grids when they are Interactive Grids (the stand-in's IG page,
+form_ig.html): every cell kind lands in the new row and both records are saved under both
+pacings, with no click that cannot land waited for and no fallback taken; the receipt reads
+the grid through its model; a mapping written from the page holds the grids' sections."""
+import json
+import pathlib
+import sys
+
+import pytest
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
+
+from pagefaults import Pauses  # noqa: E402
+from ziveviver import vexoconferencia as cf  # noqa: E402
+from ziveviver import vexocontrole as vc  # noqa: E402
+
+DEMO_DIR = pathlib.Path(__file__).resolve().parents[2] / "src" / "ziveviver" / "demo"
+IG_URL = (DEMO_DIR / "form_ig.html").as_uri()
+
+HOLDERS = {
+    "TitInserir": {"WebSel": "#titulares_ig_toolbar [data-action='selection-add-row']"},
+    "TIT_NOME": {"WebSel": "#TIT_NOME", "ColTipo": "text"},
+    "TIT_NASC": {"WebSel": "#TIT_NASC", "ColTipo": "datepicker"},
+    "TIT_TIPO": {"WebSel": "#TIT_TIPO", "ColTipo": "dropdownlist"},
+    "TIT_PROFISSAO": {"WebSel": "#TIT_PROF", "ColTipo": "popuplovid"},
+    "TIT_VINCULO": {"WebSel": "#TIT_VINCULO", "ColTipo": "checkboxmultiple"},
+    "TitGravar": {"WebSel": "#titulares_ig_toolbar [data-action='save']"},
+}
+# The beneficiaries' buttons named by their text.
+BENEFICIARIES = {
+    "BenInserir": {"WebSel": "#beneficiarios_ig_toolbar button:has-text('Adicionar linha')"},
+    "BEN_NOME": {"WebSel": "#BEN_NOME", "ColTipo": "text"},
+    "BEN_PARENTESCO": {"WebSel": "#BEN_PARENTESCO", "ColTipo": "dropdownlist"},
+    "BEN_PERC": {"WebSel": "#BEN_PERC", "ColTipo": "text"},
+    "BenGravar": {"WebSel": "#beneficiarios_ig_toolbar button:has-text('Salvar')"},
+}
+TITULARES = [
+    {"TIT_NOME": "Ana Lima", "TIT_NASC": "03/04/1985", "TIT_TIPO": "PRI", "TIT_PROFISSAO": "103", "TIT_VINCULO": "1"},
+    {"TIT_NOME": "Rui Costa", "TIT_NASC": "21/11/1979", "TIT_TIPO": "COT", "TIT_PROFISSAO": "145", "TIT_VINCULO": "2"},
+]
+BENEFICIARIOS = [{"BEN_NOME": "Lia Costa", "BEN_PARENTESCO": "FILHO", "BEN_PERC": "100"}]
+SAVED_HOLDERS = [
+    {"NOME": "Ana Lima", "NASCIMENTO": "03/04/1985", "TIPO": {"v": "PRI", "d": "Principal"},
+     "PROFISSAO": {"v": "103", "d": "Médico"}, "VINCULO": {"v": "SOC", "d": "Sócio"}},
+    {"NOME": "Rui Costa", "NASCIMENTO": "21/11/1979", "TIPO": {"v": "COT", "d": "Cotitular"},
+     "PROFISSAO": {"v": "145", "d": "Militar"}, "VINCULO": {"v": "DEP", "d": "Dependente"}},
+]
+
+
+def fresh(obj):
+    return json.loads(json.dumps(obj))
+
+
+@pytest.fixture
+def open_ig(new_page, run):
+    pages = []
+
+    def _open(query=""):
+        page = run(new_page())
+        pages.append(page)
+        run(page.goto(IG_URL + (("?" + query) if query else "")))
+        run(page.wait_for_function("window.__zv && window.__zv.ready === true && !!window.__zv.ig"))
+        return page
+
+    yield _open
+    for page in pages:
+        run(page.close())
+
+
+@pytest.fixture
+def ig(open_ig):
+    return open_ig()
+
+
+def js(run, page, expr, arg=None):
+    return run(page.evaluate(expr, arg))
+
+
+def fill(run, page, mapa, dados):
+    ctl = vc.VexoControleApex(page, True)
+    run(ctl.fCtPreencTodoForm(fresh(mapa), fresh(dados)))
+
+
+def fallbacks(log):
+    return [m for m in log.messages("info") if "segue o ritmo literal" in m]
+
+
+def test_every_kind_lands_and_both_holders_are_saved(ig, run, log, ritmo):
+    page = Pauses(ig)
+    fill(run, page, {"Titulares": HOLDERS, "Beneficiarios": BENEFICIARIES},
+         {"RepAtivarPreenc": 0, "Titulares": TITULARES, "Beneficiarios": BENEFICIARIOS})
+
+    saved = js(run, ig, "window.__zv.saved.ig")
+    assert saved["titulares"] == SAVED_HOLDERS
+    assert saved["beneficiarios"] == [{"NOME": "Lia Costa", "PARENTESCO": {"v": "FILHO", "d": "Filho(a)"},
+                                       "PERCENTUAL": "100"}]
+    state = js(run, ig, "['titulares', 'beneficiarios'].map((g) => [__zv.ig[g].pedidos, __zv.ig[g].alterado()])")
+    assert state == [[2, False], [1, False]]  # one save request per record, nothing left unsaved
+    # No click waited for an element it could not reach: no attempt failed, no fill gave up, the
+    # check box was ticked by its label (its script way writes the group through setValue).
+    assert [m for m in log.messages("warning") if "RETRY" in m or "Saida 4" in m or "nao encontrado" in m] == []
+    assert [m for m in log.messages("error")] == []
+    if ritmo == "adaptativo":  # every pause point had the grid's own signal
+        assert page.ms == [] and fallbacks(log) == []
+    scripted = js(run, ig, "__zv.calls.filter((c) => c.item === 'TIT_VINCULO' && c.args[2] !== true).length")
+    assert scripted == 0
+    # each holder's cells were activated in the new row, the way a user's click makes them editable
+    events = js(run, ig, "__zv.ig.titulares.eventos.filter((e) => e.tipo !== 'mudanca')")
+    columns = ["TIT_NOME", "TIT_NASC", "TIT_TIPO", "TIT_PROF", "TIT_VINCULO"]
+    one_row = [{"tipo": "inserir"}] + [{"tipo": "ativar", "coluna": c} for c in columns] + [{"tipo": "gravar"}]
+    assert [{k: e[k] for k in ("tipo", "coluna") if k in e} for e in events] == one_row * 2
+
+
+def test_adaptive_pacing_waits_for_the_new_row_to_be_in_edit_mode(open_ig, run, log):
+    """A grid that starts editing its new row 700 ms after Add Row: the row's cells are filled
+    only then, without a literal pause."""
+    from ziveviver import ritmo
+
+    page = Pauses(open_ig("edicaoMs=700"))
+    section = {k: HOLDERS[k] for k in ("TitInserir", "TIT_PROFISSAO", "TIT_VINCULO", "TitGravar")}
+    with ritmo.adaptativo():
+        run(vc.VexoControleApex(page, True).fPreencGridTitular(fresh(section), fresh(TITULARES[:1])))
+    saved = js(run, page, "window.__zv.saved.ig.titulares")
+    assert saved == [dict(SAVED_HOLDERS[0], NOME="", NASCIMENTO="", TIPO="")]
+    assert page.ms == [] and fallbacks(log) == []
+    assert [m for m in log.messages("warning") if "nao ativada" in m or "RETRY" in m] == []
