@@ -245,6 +245,11 @@ Task<void> grid_lines(PyObject* page, const char* secao, const char* add, const 
   const Py_ssize_t have = PyList_GET_SIZE(rows.get());
   summary.obtido = integer(have);
   summary.estado = have == n ? kIgual : kDiferente;
+  // An Interactive Grid read through its model may hold rows it never saved.
+  if (truthy(got(shown.get(), "unsaved").get())) {
+    summary.estado = kDiferente;
+    summary.exibido = text("alterações por gravar");
+  }
   emit(out, t, summary);
 
   // The records are the last rows the grid shows.

@@ -124,3 +124,28 @@ def test_adaptive_pacing_waits_for_the_new_row_to_be_in_edit_mode(open_ig, run, 
     assert saved == [dict(SAVED_HOLDERS[0], NOME="", NASCIMENTO="", TIPO="")]
     assert page.ms == [] and fallbacks(log) == []
     assert [m for m in log.messages("warning") if "nao ativada" in m or "RETRY" in m] == []
+
+
+def receipt_of(run, page, mapa, dados):
+    return [(r["secao"], r["coluna"], r["linha"], r["estado"], r["exibido"])
+            for r in run(cf.fCtConferirForm(page, fresh(mapa), fresh(dados)))]
+
+
+def test_the_receipt_reads_the_grid_through_its_model(ig, run, log):
+    mapa = {"Titulares": HOLDERS}
+    dados = {"RepAtivarPreenc": 0, "Titulares": TITULARES}
+    fill(run, ig, mapa, dados)
+    columns = [c for c in HOLDERS if c not in ("TitInserir", "TitGravar")]
+    assert receipt_of(run, ig, mapa, dados) == [("Titulares", "linhas gravadas", None, "igual", None)] + [
+        ("Titulares", c, n, "igual", None) for n in (1, 2) for c in columns]
+
+    # a value changed in the grid and not saved: the cell and the grid say so
+    js(run, ig, """() => {
+      const view = apex.region('titulares').widget().interactiveGrid('getViews', 'grid');
+      let first = null;
+      view.model.forEach((rec) => { first = first || rec; });
+      view.model.setValue(first, 'NOME', 'Ana Lima Souza');
+    }""")
+    got = receipt_of(run, ig, mapa, dados)
+    assert got[0] == ("Titulares", "linhas gravadas", None, "diferente", "alterações por gravar")
+    assert got[1] == ("Titulares", "TIT_NOME", 1, "diferente", None)
