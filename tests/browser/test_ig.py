@@ -149,3 +149,24 @@ def test_the_receipt_reads_the_grid_through_its_model(ig, run, log):
     got = receipt_of(run, ig, mapa, dados)
     assert got[0] == ("Titulares", "linhas gravadas", None, "diferente", "alterações por gravar")
     assert got[1] == ("Titulares", "TIT_NOME", 1, "diferente", None)
+
+
+def test_the_written_mapping_holds_both_grids_and_fills_them(ig, run, log):
+    got = run(cf.fCtMapearPagina(ig))
+    assert got["problema"] is None
+    sections = {g["secao"]: g["esqueleto"][g["secao"]] for g in got["grelhas"]}
+    assert [(g["regiao"], g["titulo"], g["secao"]) for g in got["grelhas"]] == [
+        ("titulares", "Titulares", "Titulares"), ("beneficiarios", "Beneficiários", "Beneficiarios")]
+    assert {c: {k: v for k, v in cfg.items() if k in ("WebSel", "ColTipo")} for c, cfg in sections["Titulares"].items()} == {
+        "TitInserir": HOLDERS["TitInserir"], "TIT_NOME": HOLDERS["TIT_NOME"], "TIT_NASC": HOLDERS["TIT_NASC"],
+        "TIT_TIPO": HOLDERS["TIT_TIPO"], "TIT_PROF": HOLDERS["TIT_PROFISSAO"], "TIT_VINCULO": HOLDERS["TIT_VINCULO"],
+        "TitGravar": HOLDERS["TitGravar"]}
+    assert list(sections["Beneficiarios"]) == ["BenInserir", "BEN_NOME", "BEN_PARENTESCO", "BEN_PERC", "BenGravar"]
+    assert {i["item"]: i["destino"] for i in got["itens"]}["TIT_PROF"] == "grelha"
+
+    # the sections as written fill both grids
+    holders = [{("TIT_PROF" if k == "TIT_PROFISSAO" else k): v for k, v in t.items()} for t in TITULARES]
+    fill(run, ig, dict(got["mapa"], **sections),
+         dict(got["dados"], Titulares=holders, Beneficiarios=BENEFICIARIOS))
+    saved = js(run, ig, "window.__zv.saved.ig")
+    assert saved["titulares"] == SAVED_HOLDERS and len(saved["beneficiarios"]) == 1
