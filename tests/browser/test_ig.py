@@ -17,28 +17,12 @@ from ziveviver import vexocontrole as vc  # noqa: E402
 DEMO_DIR = pathlib.Path(__file__).resolve().parents[2] / "src" / "ziveviver" / "demo"
 IG_URL = (DEMO_DIR / "form_ig.html").as_uri()
 
-HOLDERS = {
-    "TitInserir": {"WebSel": "#titulares_ig_toolbar [data-action='selection-add-row']"},
-    "TIT_NOME": {"WebSel": "#TIT_NOME", "ColTipo": "text"},
-    "TIT_NASC": {"WebSel": "#TIT_NASC", "ColTipo": "datepicker"},
-    "TIT_TIPO": {"WebSel": "#TIT_TIPO", "ColTipo": "dropdownlist"},
-    "TIT_PROFISSAO": {"WebSel": "#TIT_PROF", "ColTipo": "popuplovid"},
-    "TIT_VINCULO": {"WebSel": "#TIT_VINCULO", "ColTipo": "checkboxmultiple"},
-    "TitGravar": {"WebSel": "#titulares_ig_toolbar [data-action='save']"},
-}
-# The beneficiaries' buttons named by their text.
-BENEFICIARIES = {
-    "BenInserir": {"WebSel": "#beneficiarios_ig_toolbar button:has-text('Adicionar linha')"},
-    "BEN_NOME": {"WebSel": "#BEN_NOME", "ColTipo": "text"},
-    "BEN_PARENTESCO": {"WebSel": "#BEN_PARENTESCO", "ColTipo": "dropdownlist"},
-    "BEN_PERC": {"WebSel": "#BEN_PERC", "ColTipo": "text"},
-    "BenGravar": {"WebSel": "#beneficiarios_ig_toolbar button:has-text('Salvar')"},
-}
-TITULARES = [
-    {"TIT_NOME": "Ana Lima", "TIT_NASC": "03/04/1985", "TIT_TIPO": "PRI", "TIT_PROFISSAO": "103", "TIT_VINCULO": "1"},
-    {"TIT_NOME": "Rui Costa", "TIT_NASC": "21/11/1979", "TIT_TIPO": "COT", "TIT_PROFISSAO": "145", "TIT_VINCULO": "2"},
-]
-BENEFICIARIOS = [{"BEN_NOME": "Lia Costa", "BEN_PARENTESCO": "FILHO", "BEN_PERC": "100"}]
+# The bundled example of a form whose grids are Interactive Grids: the holders' buttons named by
+# their data-action, the beneficiaries' by their text.
+MAPA = json.loads((DEMO_DIR / "mapa_ig.json").read_text(encoding="utf-8"))
+DADOS = json.loads((DEMO_DIR / "dados_ig.json").read_text(encoding="utf-8"))
+HOLDERS, BENEFICIARIES = MAPA["Titulares"], MAPA["Beneficiarios"]
+TITULARES, BENEFICIARIOS = DADOS["Titulares"], DADOS["Beneficiarios"]
 SAVED_HOLDERS = [
     {"NOME": "Ana Lima", "NASCIMENTO": "03/04/1985", "TIPO": {"v": "PRI", "d": "Principal"},
      "PROFISSAO": {"v": "103", "d": "Médico"}, "VINCULO": {"v": "SOC", "d": "Sócio"}},
