@@ -116,12 +116,15 @@ def receipt_of(run, page, mapa, dados):
 
 
 def test_the_receipt_reads_the_grid_through_its_model(ig, run, log):
-    mapa = {"Titulares": HOLDERS}
-    dados = {"RepAtivarPreenc": 0, "Titulares": TITULARES}
+    mapa = {"Titulares": HOLDERS, "Beneficiarios": BENEFICIARIES}
+    dados = {"RepAtivarPreenc": 0, "Titulares": TITULARES, "Beneficiarios": BENEFICIARIOS}
     fill(run, ig, mapa, dados)
     columns = [c for c in HOLDERS if c not in ("TitInserir", "TitGravar")]
     assert receipt_of(run, ig, mapa, dados) == [("Titulares", "linhas gravadas", None, "igual", None)] + [
-        ("Titulares", c, n, "igual", None) for n in (1, 2) for c in columns]
+        ("Titulares", c, n, "igual", None) for n in (1, 2) for c in columns] + [
+        # its buttons named by their text
+        ("Beneficiarios", "linhas gravadas", None, "igual", None)] + [
+        ("Beneficiarios", c, 1, "igual", None) for c in ("BEN_NOME", "BEN_PARENTESCO", "BEN_PERC")]
 
     # a value changed in the grid and not saved: the cell and the grid say so
     js(run, ig, """() => {

@@ -14,9 +14,23 @@
 // display d, or, for a popup LOV whose rows the page does not hold, by its return value v).
 // Then `rows` has one cell per requested column, `index` is the column's position in the
 // request (-1: no such column) and `unsaved` tells whether the model has changes not saved.
+// The add button's selector may end in Playwright's :has-text('...'), which the document's own
+// querySelector does not know: then the first element the rest matches whose text holds it.
 ([addSel, columns]) => {
-  let add = null;
-  try { add = document.querySelector(addSel); } catch (e) { add = null; }
+  const find = (sel) => {
+    try {
+      return document.querySelector(sel);
+    } catch (e) {
+      const m = /^(.*):has-text\((['"])(.*)\2\)$/.exec(String(sel).trim());
+      if (!m) return null;
+      try {
+        return Array.from(document.querySelectorAll(m[1].trim() || '*')).find((el) => el.textContent.includes(m[3])) || null;
+      } catch (e2) {
+        return null;
+      }
+    }
+  };
+  const add = find(addSel);
   if (!add) return { readable: false, reason: 'add' };
   const norm = (s) => String(s || '').trim().toLowerCase();
   const labelOf = (id) => {
