@@ -157,3 +157,21 @@ def test_the_written_mapping_holds_both_grids_and_fills_them(ig, run, log):
          dict(got["dados"], Titulares=holders, Beneficiarios=BENEFICIARIOS))
     saved = js(run, ig, "window.__zv.saved.ig")
     assert saved["titulares"] == SAVED_HOLDERS and len(saved["beneficiarios"]) == 1
+
+
+def test_a_cell_that_truly_fails_still_ends_the_run_with_its_traceback(tmp_path):
+    import subprocess
+
+    from test_whole_form_in_browser import CHROMIUM, EXITING_SCRIPT
+
+    first, second = fresh(TITULARES)
+    first["TIT_PROFISSAO"] = "987654"  # no row of the popup LOV has this id
+    arg = json.dumps([CHROMIUM, IG_URL, HOLDERS, [first, second], "literal", True])
+    done = subprocess.run([sys.executable, "-c", EXITING_SCRIPT, arg], capture_output=True, text=True,
+                          timeout=180, cwd=tmp_path)
+    assert done.returncode == 1, done.stderr
+    state, saved = json.loads(done.stdout.splitlines()[-1])
+    assert saved["ig"]["titulares"] == []  # the row never saved, the second record never reached
+    log = (tmp_path / "debug.log").read_text(encoding="utf-8")
+    head = "VexoControleApex -> fPreencGridTitular -> Erro no preenchimento do campo Titular TIT_PROFISSAO: "
+    assert head in log and "Traceback (most recent call last):" in log.split(head, 1)[1]

@@ -81,6 +81,9 @@
  *   submits                    [{request, ajax, result}] one per page submit tried
  *                              (button #SUBMETER, apex.submit, the dynamic action)
  *   ajaxResults                [{name, ok, text|error}] one per ajax call answered
+ *   standin                    (not enumerable) what the widget families kept in files of
+ *                              their own (ig.js) build on: $, registerItem(id), serverCall,
+ *                              delayLinger, answerMs, spinner
  */
 (function () {
   "use strict";
