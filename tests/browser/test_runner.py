@@ -452,3 +452,21 @@ def test_the_demo_form_through_the_runner_with_the_debug_log(server, capsys):
         t["TIT_NOME"] for t in dados["Titulares"]]
     assert [row["P3_BEN_PERC"] for row in report["saved"]["beneficiarios"]] == [
         b["BEN_PERCENTUAL"] for b in dados["Beneficiarios"]]
+
+
+@pytest.mark.parametrize("command", ["preencher", "verificar", "mapear"])
+def test_a_page_given_as_a_relative_file_path_and_files_with_a_byte_order_mark(tmp_path, command):
+    """As the user's guide has it: --url the form's file, the mapping and data saved with a BOM."""
+    for name, value in (("mapa.json", MAPPING), ("dados.json", DATA)):
+        (tmp_path / name).write_bytes(b"\xef\xbb\xbf" + json.dumps(value).encode("utf-8"))
+    named = {"preencher": ["--mapa", str(tmp_path / "mapa.json"), "--dados", str(tmp_path / "dados.json"),
+                           "--headless", "--aviso", "nenhum", "--espera", "0"],
+             "verificar": ["--mapa", str(tmp_path / "mapa.json"), "--dados", str(tmp_path / "dados.json")],
+             "mapear": ["--saida", str(tmp_path / "lido.json")]}[command]
+    done = runner(command, "--url", "form.html", *named, cwd=DEMO_DIR)
+    assert done.returncode == 0, done.stderr
+    assert f"A carregar {FORM_FILE_URL} ..." in done.stdout.splitlines()
+    if command == "mapear":
+        assert json.loads((tmp_path / "lido.json").read_text(encoding="utf-8"))["NOME"]["WebSel"] == "#P1_NOME"
+    elif command == "verificar":
+        assert "0 erros" in done.stdout

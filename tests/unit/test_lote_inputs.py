@@ -106,11 +106,11 @@ def test_bad_records_stop_the_command_before_any_browser(tmp_path, capsys):
     mapa = tmp_path / "mapa.json"
     mapa.write_text(json.dumps(dict(MAPPING, Titulares={"TitInserir": {"WebSel": "#A"}, "TitGravar": {"WebSel": "#B"}})))
     good = write_records(tmp_path / "r", RECORDS, "csv")
-    assert main(["lote", "--url", "x", "--mapa", str(mapa), "--registos", str(good), "--parte", "3/2"]) == 2
+    assert main(["lote", "--url", "http://x/", "--mapa", str(mapa), "--registos", str(good), "--parte", "3/2"]) == 2
     assert "--parte: escreva K/N com 1 ≤ K ≤ N" in capsys.readouterr().err
     bad = tmp_path / "bad.jsonl"
     bad.write_text('{"NOME": "a", "IDIOMAS": "PT", "RepAtivarPreenc": 0}\n', encoding="utf-8")
-    assert main(["lote", "--url", "x", "--mapa", str(mapa), "--registos", str(bad)]) == 2
+    assert main(["lote", "--url", "http://x/", "--mapa", str(mapa), "--registos", str(bad)]) == 2
     assert 'Erro: registo 1 (linha 1, chave 1), "IDIOMAS" (multiselect)' in capsys.readouterr().err
     # CSV rows have no sections: said once, the records themselves are fine
     _, warnings = load(good, json.loads(mapa.read_text()))
@@ -126,7 +126,7 @@ def test_parts_share_the_records_out_and_have_their_own_files(tmp_path):
     assert parts == [[1, 4, 7], [2, 5], [3, 6]]
     (tmp_path / "mapa.json").write_text(json.dumps(MAPPING), encoding="utf-8")
     registos = write_records(tmp_path / "r", RECORDS * 2, "csv")
-    args = build_parser(COMMANDS).parse_args(["lote", "--url", "u", "--mapa", str(tmp_path / "mapa.json"),
+    args = build_parser(COMMANDS).parse_args(["lote", "--url", "http://u/", "--mapa", str(tmp_path / "mapa.json"),
                                               "--registos", str(registos), "--parte", "2/2"])
     _, mine, part, report, status, _ = cmd_lote.prepare(args)
     assert ([r.key for r in mine], part) == (["2", "4"], (2, 2))

@@ -16,7 +16,7 @@ import pathlib
 
 from . import browser as _browser
 from . import receipt
-from .cli import InputError, command_parser, fail, say
+from .cli import InputError, browser_options, command_parser, fail, say
 from .fill import add_options as add_fill_options
 from .fill import guarded_fill, say_held, say_profile, say_receipt
 from .profile import check_path as check_profile_path
@@ -30,10 +30,8 @@ async def demo(args):
     mapping = json.loads((DEMO / "mapa.json").read_text(encoding="utf-8"))
     data = json.loads((DEMO / "dados.json").read_text(encoding="utf-8"))
     async with async_playwright() as pw:
-        browser = await pw.chromium.launch(executable_path=_browser.find_browser(args.navegador),
-                                           headless=not args.headed, args=_browser.CHROMIUM_ARGS)
-        page = await browser.new_page(viewport={"width": 1280, "height": 900})
-        await page.goto((DEMO / "form.html").as_uri())
+        opened = await _browser.open_page(pw, args, (DEMO / "form.html").as_uri(), not args.headed)
+        page = opened.page
         await page.wait_for_function("window.__zv && window.__zv.ready === true")
         print(f"A preencher o formulário de demonstração (ritmo {args.ritmo})...", flush=True)
         controllers = []
@@ -52,7 +50,7 @@ async def demo(args):
         print(f"Captura de ecrã: {shot}")
         if args.headed:
             await controllers[0].fCtPopUpHtml()
-        await browser.close()
+        await opened.close()
     return 0 if landed and not filled.outcome.error else 1
 
 
@@ -68,7 +66,7 @@ def add_parser(subparsers):
     d.add_argument("--headed", action="store_true", help="mostra o navegador e termina com o aviso")
     d.add_argument("--debug", action="store_true", help="escreve o registo de depuração (Logs/)")
     d.add_argument("--saida", default="demo-out", metavar="PASTA", help="pasta da captura de ecrã (demo-out)")
-    d.add_argument("--navegador", metavar="CAMINHO", help="executável do Chromium")
+    browser_options(d, headless=False)
     d.add_argument("--recibo", metavar="FICHEIRO", help="grava o recibo do preenchimento (.json ou .csv)")
     add_fill_options(d)
 

@@ -12,9 +12,9 @@ from ziveviver import ritmo
 from . import browser as _browser
 from . import records as recs
 from . import statusfile as st
-from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, RunError, browser_options,
+from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options,
                   command_parser, fail, reconfigure_output, report, require, run_guarded, say, warn)
-from .inputs import check_mapping, load_json, load_storage_state
+from .inputs import check_mapping, load_json, page_address, read_session
 from .tabs import STOP_BY_OPERATOR, Batch
 
 LOTE_DOC = """\
@@ -53,6 +53,7 @@ def prepare(args):
     if args.relatorio and pathlib.Path(args.relatorio).suffix.lower() not in st.REPORT_FORMATS:
         raise InputError([f"--relatorio: use um ficheiro .csv ou .json (não {args.relatorio!r})."])
     part = recs.parse_part(args.parte) if args.parte else None
+    args.url = page_address(args.url)
     mapping = load_json(args.mapa, "mapa")
     problems, warnings = check_mapping(mapping, f"mapa {args.mapa}")
     if problems:
@@ -60,23 +61,8 @@ def prepare(args):
     rows, fmt = recs.read_rows(args.registos, args.folha)
     records, more = recs.make_records(rows, fmt, mapping, args.chave)
     report_path, status_path = st.report_paths(args.relatorio, args.registos, part)
-    args.estado_dados = load_storage_state(args.estado) if args.estado else None
+    read_session(args)
     return mapping, recs.select_part(records, part), part, report_path, status_path, warnings + more
-
-
-async def _open_context(pw, args):
-    """The browser context the tabs open in: the attached browser's own (--cdp), or a new one
-    of a browser started here (with the saved login of --estado). Returns (context, owned)."""
-    if args.cdp:
-        browser = await _browser.attach(pw, args)
-        if not browser.contexts:
-            raise RunError("o navegador não tem nenhuma janela aberta.")
-        return browser.contexts[0], False
-    browser = await _browser.launch(pw, args, headless=False)
-    options = {"no_viewport": True}
-    if args.estado_dados:
-        options["storage_state"] = args.estado_dados
-    return await browser.new_context(**options), True
 
 
 async def _lote(args, mapping, records, part, report_path, status):
@@ -95,8 +81,8 @@ async def _lote(args, mapping, records, part, report_path, status):
     hint = ("A sessão guardada pode ter expirado: volte a correr 'ziveviver entrar'." if args.estado
             else "Se a aplicação pede o login, use --estado (ver 'ziveviver entrar') ou --cdp.")
     async with async_playwright() as pw:
-        context, owned = await _open_context(pw, args)
-        batch = Batch(context, _browser.url_of(args.url), mapping, todo, status, tabs=args.abas,
+        _, context, owned = await _browser.open_context(pw, args, headless=False)
+        batch = Batch(context, args.url, mapping, todo, status, tabs=args.abas,
                       debug=args.debug, limit_s=args.tempo_limite, hint=hint)
         with ritmo.definir(args.ritmo):  # the tasks that fill the tabs are created inside it
             stopped = await batch.run()

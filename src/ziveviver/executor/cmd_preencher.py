@@ -9,7 +9,7 @@ from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_option
                   exc_text, fail, reconfigure_output, report, require, run_guarded, say, secs, warn)
 from .fill import add_options as add_fill_options
 from .fill import guarded_fill, say_held, say_profile, say_receipt
-from .inputs import load_inputs, load_storage_state
+from .inputs import load_inputs, page_address, read_session
 from .profile import check_path as check_profile_path
 from .progress import Plan
 from .receipt import receipt_format
@@ -24,21 +24,12 @@ class _State:
 async def _preencher(args, mapping, data, state):
     from playwright.async_api import async_playwright
 
-    url = _browser.url_of(args.url) if args.url else None
     async with async_playwright() as pw:
-        browser = None
+        opened = await _browser.open_page(pw, args, args.url, args.headless)
+        browser, page = opened.browser, opened.page
         if args.cdp:
-            browser = await _browser.attach(pw, args)
-            page = await _browser.pick_tab(browser, url, args.tempo_limite)
             hint = "Inicie a sessão nesse navegador e abra o formulário."
         else:
-            browser = await _browser.launch(pw, args, args.headless)
-            options = {"viewport": {"width": 1280, "height": 900}} if args.headless else {"no_viewport": True}
-            if args.estado:
-                options["storage_state"] = args.estado_dados
-            context = await browser.new_context(**options)
-            page = await context.new_page()
-            await _browser.goto(page, url, args.tempo_limite)
             hint = ("A sessão guardada pode ter expirado: volte a correr 'ziveviver entrar'."
                     if args.estado else
                     "Se a aplicação pede o login, use --estado (ver 'ziveviver entrar') ou --cdp.")
@@ -74,8 +65,7 @@ async def _preencher(args, mapping, data, state):
         if not args.cdp:
             await _keep_open(browser, page, args.espera if deadline is None
                              else max(0.0, deadline - time.monotonic()))
-            if browser.is_connected():
-                await browser.close()
+        await opened.close(keep_tab=True)  # a tab opened in the user's browser stays for review
         return FAILED if outcome.unsaved or not landed else OK
 
 
@@ -148,8 +138,9 @@ def run(args):
                 raise InputError([str(e)]) from None
         if args.perfil:
             check_profile_path(args.perfil)
+        args.url = page_address(args.url)
         mapping, data, warnings = load_inputs(args.mapa, args.dados)
-        args.estado_dados = load_storage_state(args.estado) if args.estado else None
+        read_session(args)
     except InputError as e:
         report(e)
         return BAD_INPUT
