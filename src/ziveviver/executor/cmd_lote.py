@@ -9,6 +9,7 @@ import pathlib
 
 from ziveviver import ritmo
 
+from . import binding
 from . import browser as _browser
 from . import records as recs
 from . import statusfile as st
@@ -71,7 +72,8 @@ async def _lote(args, mapping, records, part, report_path, status):
     todo, notes = st.resume_plan(records, status)
     for line in notes:
         say(line)
-    st.write_report(report_path, st.report_rows(records, status))
+    if report_path.exists():  # brought up to date; a new one is written with the first record
+        st.write_report(report_path, st.report_rows(records, status))
     if not todo:
         say(f"Nada a fazer: os {len(records)} registos já foram submetidos ou ignorados.")
         return OK
@@ -125,6 +127,14 @@ def run(args):
         return FAILED
     for w in status.warnings:
         warn(w)
+    other = binding.mismatch(status.lines, args.registos)
+    if other is not None:
+        status.close()
+        fail(f"o ficheiro de estado {status_path} é dos registos {other}, não de {args.registos}; "
+             "para estes registos indique outro relatório com --relatorio (o ficheiro de estado "
+             "fica ao lado dele).")
+        return BAD_INPUT
+    first_new = len(status.lines)
 
     def interrupted():
         fail("interrompido pelo utilizador.")
@@ -133,7 +143,9 @@ def run(args):
     try:
         return run_guarded(_lote(args, mapping, records, part, report_path, status), interrupted)
     finally:
-        st.write_report(report_path, st.report_rows(records, status))
+        # a run that filled nothing leaves no new report behind
+        if report_path.exists() or any("chave" in line for line in status.lines[first_new:]):
+            st.write_report(report_path, st.report_rows(records, status))
         status.close()
 
 
@@ -150,8 +162,8 @@ def add_parser(subparsers):
     p.add_argument("--abas", type=int, default=2, metavar="N",
                    help="quantos separadores abertos, preenchidos à frente (2)")
     p.add_argument("--relatorio", metavar="FICHEIRO",
-                   help="relatório .csv ou .json (por omissão, REGISTOS.relatorio.csv); o ficheiro de "
-                        "estado fica ao lado")
+                   help="relatório .csv ou .json (por omissão, REGISTOS.EXT.relatorio.csv, por "
+                        "exemplo propostas.xlsx.relatorio.csv); o ficheiro de estado fica ao lado")
     p.add_argument("--parte", metavar="K/N",
                    help="só os registos K, K+N, K+2N, ... (para repartir a lista por várias máquinas)")
     p.add_argument("--ritmo", choices=ritmo.NOMES, default=ritmo.LITERAL,
