@@ -470,3 +470,11 @@ def test_a_page_given_as_a_relative_file_path_and_files_with_a_byte_order_mark(t
         assert json.loads((tmp_path / "lido.json").read_text(encoding="utf-8"))["NOME"]["WebSel"] == "#P1_NOME"
     elif command == "verificar":
         assert "0 erros" in done.stdout
+
+
+def test_the_demo_fills_under_the_adaptive_pacing_and_says_so(tmp_path):
+    done = runner("demo", "--saida", str(tmp_path), cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    said = [line for line in done.stdout.splitlines() if line.startswith("Preenchido em ")]
+    assert len(said) == 1 and said[0].endswith(
+        " s, ritmo adaptativo (o do executor por omissão; --ritmo literal para as pausas fixas).")

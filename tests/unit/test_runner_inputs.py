@@ -270,3 +270,19 @@ def test_an_unknown_command_is_refused_in_portuguese(capsys):
     assert e.value.code == 2
     err = capsys.readouterr().err
     assert err.startswith("uso: ziveviver") and "erro: argumento COMANDO: valor inválido 'preencha'" in err
+
+
+@pytest.mark.parametrize("command", ["preencher", "lote", "demo"])
+def test_the_runner_fills_under_the_adaptive_pacing_unless_told_otherwise(capsys, command):
+    from ziveviver import ritmo
+    from ziveviver.executor import COMMANDS
+    from ziveviver.executor.cli import build_parser
+
+    parser = build_parser(COMMANDS)
+    assert parser.parse_args([command]).ritmo == "adaptativo"
+    assert parser.parse_args([command, "--ritmo", "literal"]).ritmo == "literal"
+    with pytest.raises(SystemExit):
+        parser.parse_args([command, "--help"])
+    said = " ".join(capsys.readouterr().out.split())
+    assert "(adaptativo, por omissão)" in said and "--ritmo literal" in said
+    assert ritmo.atual() == "literal"  # the library's own default is left as it was

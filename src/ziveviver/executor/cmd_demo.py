@@ -2,9 +2,9 @@
 
 The demo opens Chromium (headless unless --headed), raises the never-submit guard, fills the
 bundled form with the package's whole-form fill from the bundled mapping and data (under the
-pacing --ritmo names, literal by default; its progress as a bar on a terminal, plain lines
-otherwise; it says how long the fill took), lifts the guard (reporting any
-submission it held back), then prints the receipt of what the page holds, field by field
+pacing --ritmo names, adaptive by default as for every command that fills; its progress as a
+bar on a terminal, plain lines otherwise; it says how long the fill took and under which
+pacing), lifts the guard (reporting any submission it held back), then prints the receipt of what the page holds, field by field
 (``fCtConferirForm``), optionally writing it to --recibo FICHEIRO (.json or .csv), and with
 --perfil where the time went. It saves a screenshot and exits non-zero when any field did not
 land. With --headed it ends with the in-page notice and waits for the user's click, as a real
@@ -18,7 +18,7 @@ from . import browser as _browser
 from . import receipt
 from .cli import InputError, browser_options, command_parser, fail, say
 from .fill import add_options as add_fill_options
-from .fill import guarded_fill, say_held, say_profile, say_receipt
+from .fill import guarded_fill, pacing_words, say_held, say_profile, say_receipt
 from .profile import check_path as check_profile_path
 
 DEMO = pathlib.Path(__file__).resolve().parents[1] / "demo"
@@ -37,7 +37,7 @@ async def demo(args):
         controllers = []
         filled = await guarded_fill(page, mapping, data, pacing=args.ritmo, debug=args.debug,
                                     perfil=args.perfil, controller_out=controllers)
-        say(f"Preenchido em {filled.outcome.wall_ms / 1000:.1f} s, ritmo {args.ritmo}.")
+        say(f"Preenchido em {filled.outcome.wall_ms / 1000:.1f} s, {pacing_words(args.ritmo)}.")
         say_held(filled.held)
         if filled.outcome.error:
             fail(filled.outcome.error)
@@ -57,6 +57,8 @@ async def demo(args):
 DEMO_DOC = """\
 Preenche o formulário de demonstração incluído (uma imitação de uma página APEX) com o mapa
 e os dados de exemplo, mostra o recibo do que ficou em cada campo e guarda uma captura de ecrã.
+Preenche com o ritmo adaptativo (esperas pelo APEX pronto), salvo --ritmo literal (as pausas
+fixas).
 
 estado de saída: 0 todos os campos ficaram como os dados dizem; 1 algum não ficou."""
 

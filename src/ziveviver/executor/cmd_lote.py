@@ -16,13 +16,15 @@ from . import statusfile as st
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options,
                   command_parser, fail, reconfigure_output, report, require, run_guarded, say, warn)
 from .inputs import check_mapping, load_json, page_address, read_session
+from .fill import add_pacing_option
 from .tabs import STOP_BY_OPERATOR, Batch
 
 LOTE_DOC = """\
 Preenche o mesmo formulário uma vez por registo, à frente do operador: enquanto este revê e
 submete um separador, os seguintes já estão a ser preenchidos. Nunca submete: cada formulário
 é submetido pelo operador, no botão da própria aplicação. Ctrl+C pergunta se ignora o registo
-à frente ou se para.
+à frente ou se para. Preenche com o ritmo adaptativo (espera pelo APEX pronto), salvo
+--ritmo literal (só as pausas fixas).
 
 Os registos vêm de um ficheiro .json (uma lista), .jsonl (um por linha), .csv (separado por ,
 ou ;) ou .xlsx (a primeira folha, ou --folha). CSV e XLSX trazem só campos simples: o
@@ -166,8 +168,7 @@ def add_parser(subparsers):
                         "exemplo propostas.xlsx.relatorio.csv); o ficheiro de estado fica ao lado")
     p.add_argument("--parte", metavar="K/N",
                    help="só os registos K, K+N, K+2N, ... (para repartir a lista por várias máquinas)")
-    p.add_argument("--ritmo", choices=ritmo.NOMES, default=ritmo.LITERAL,
-                   help="pausas do preenchimento: literal (omissão) ou adaptativo")
+    add_pacing_option(p)
     browser_options(p, headless=False)
     g = p.add_mutually_exclusive_group()
     g.add_argument("--estado", metavar="LOGIN.json", help="sessão guardada por 'ziveviver entrar'")

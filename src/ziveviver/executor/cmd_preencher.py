@@ -167,7 +167,9 @@ exemplos:
   ziveviver preencher --cdp http://127.0.0.1:9222 --mapa mapa.json --dados dados.json
 
 Durante o preenchimento a página não pode submeter o formulário (--sem-guarda para o
-permitir); no fim mostra o recibo do que ficou em cada campo, lido da página.
+permitir); no fim mostra o recibo do que ficou em cada campo, lido da página. Preenche com o
+ritmo adaptativo (espera pelo APEX pronto, com as pausas fixas como recurso), salvo --ritmo
+literal (só as pausas fixas).
 
 estado de saída: 0 preenchimento completo; 1 falha (navegador, página, preenchimento, linha
 de grelha por gravar, campo que não ficou como os dados dizem); 2 argumentos ou ficheiros
