@@ -143,7 +143,8 @@ def test_killed_run_resumes_failed_record_goes_on_and_operator_skips_one(operato
     registos = write_records(tmp_path / "propostas", data, "jsonl")
     report_path = tmp_path / "relatorio.json"
     status_path = tmp_path / "relatorio.estado.jsonl"
-    extra = ("--chave", "ID", "--relatorio", str(report_path))
+    evidence = tmp_path / "evidencias"
+    extra = ("--chave", "ID", "--relatorio", str(report_path), "--evidencias", str(evidence))
 
     def state(key):
         return last_states(status_lines(status_path)).get(key)
@@ -186,6 +187,11 @@ def test_killed_run_resumes_failed_record_goes_on_and_operator_skips_one(operato
     assert 'data-id="99999"' in final["Q2"]["motivo"] and final["Q5"]["motivo"] == "ignorado pelo operador"
     report = json.loads(report_path.read_text(encoding="utf-8"))
     assert {r["chave"]: r["resultado"] for r in report} == dict(last_states(after))
+    # the failed record's evidence, named for its key; none for the records that landed
+    assert sorted(p.name for p in evidence.iterdir()) == ["Q2.html", "Q2.log", "Q2.png"]
+    why = (evidence / "Q2.log").read_text(encoding="utf-8")
+    assert why.startswith("Registo Q2:\n  o preenchimento parou") and "fCtApexPreencPopupLovId" in why
+    assert "Rui Sá" in why and "Ana Lima" not in why  # the lines of its own fill, not the others'
 
 
 def test_operator_stops_the_run_and_every_open_record_says_so(operator_browser, run, tmp_path):

@@ -18,6 +18,7 @@ import sys
 import threading
 import time
 import urllib.request
+import zipfile
 
 import pytest
 
@@ -478,3 +479,27 @@ def test_the_demo_fills_under_the_adaptive_pacing_and_says_so(tmp_path):
     said = [line for line in done.stdout.splitlines() if line.startswith("Preenchido em ")]
     assert len(said) == 1 and said[0].endswith(
         " s, ritmo adaptativo (o do executor por omissão; --ritmo literal para as pausas fixas).")
+
+
+@pytest.mark.parametrize("missing", [True, False], ids=["a field that did not land", "clean"])
+def test_preencher_keeps_evidence_of_a_field_that_did_not_land_and_none_of_a_clean_fill(files, tmp_path, missing):
+    mapping = dict(MAPPING, FALTA={"WebSel": "#P1_NAO_HA", "ColTipo": "text"}) if missing else MAPPING
+    data = dict(DATA, FALTA="x") if missing else DATA
+    folder, trace = tmp_path / "evidencias", tmp_path / "traco.zip"
+    done = runner("preencher", "--url", FORM_FILE_URL, *files(mapping, data), "--headless", "--aviso", "nenhum",
+                  "--espera", "0", "--evidencias", str(folder), "--traco", str(trace))
+    assert done.returncode == (1 if missing else 0), done.stderr
+    with zipfile.ZipFile(trace) as z:  # the whole fill's trace, either way
+        assert any(name.endswith(".trace") for name in z.namelist())
+    if not missing:
+        assert not folder.exists()
+        return
+    assert sorted(p.name for p in folder.iterdir()) == ["dados.html", "dados.log", "dados.png"]
+    log = (folder / "dados.log").read_text(encoding="utf-8").splitlines()
+    assert log[:2] == ["Registo dados:", "  Formulario.FALTA (#P1_NAO_HA): NÃO ENCONTRADO, esperado 'x', na página None"]
+    debug = log[log.index("Registo de depuração deste preenchimento:") + 1:]
+    assert debug[0].startswith("[VexoControleApex] [")
+    assert any("[ERROR] fCtPreencText -> Falha ao preencher #P1_NAO_HA" in line for line in debug)
+    assert (folder / "dados.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    assert 'id="P1_NOME"' in (folder / "dados.html").read_text(encoding="utf-8")
+    assert f"Evidências de dados: {folder / 'dados.log'}, {folder / 'dados.png'}, {folder / 'dados.html'}" in done.stdout

@@ -16,6 +16,9 @@ from . import statusfile as st
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options,
                   command_parser, fail, reconfigure_output, report, require, run_guarded, say, warn)
 from .inputs import check_mapping, load_json, page_address, read_session
+from .evidence import Trace
+from .evidence import add_options as add_evidence_options
+from .evidence import check_options as check_evidence_options
 from .fill import add_pacing_option
 from .tabs import STOP_BY_OPERATOR, Batch
 
@@ -56,6 +59,7 @@ def prepare(args):
     if args.relatorio and pathlib.Path(args.relatorio).suffix.lower() not in st.REPORT_FORMATS:
         raise InputError([f"--relatorio: use um ficheiro .csv ou .json (não {args.relatorio!r})."])
     part = recs.parse_part(args.parte) if args.parte else None
+    check_evidence_options(args.evidencias, args.traco)
     args.url = page_address(args.url)
     mapping = load_json(args.mapa, "mapa")
     problems, warnings = check_mapping(mapping, f"mapa {args.mapa}")
@@ -87,9 +91,12 @@ async def _lote(args, mapping, records, part, report_path, status):
     async with async_playwright() as pw:
         _, context, owned = await _browser.open_context(pw, args, headless=False)
         batch = Batch(context, args.url, mapping, todo, status, tabs=args.abas,
-                      debug=args.debug, limit_s=args.tempo_limite, hint=hint)
+                      debug=args.debug, limit_s=args.tempo_limite, hint=hint, evidence=args.evidencias)
+        trace = Trace(args.traco)
+        await trace.start(context)
         with ritmo.definir(args.ritmo):  # the tasks that fill the tabs are created inside it
             stopped = await batch.run()
+        await trace.save()
         if owned and context.browser and context.browser.is_connected():
             await context.browser.close()
     counts = {}
@@ -169,6 +176,7 @@ def add_parser(subparsers):
     p.add_argument("--parte", metavar="K/N",
                    help="só os registos K, K+N, K+2N, ... (para repartir a lista por várias máquinas)")
     add_pacing_option(p)
+    add_evidence_options(p)
     browser_options(p, headless=False)
     g = p.add_mutually_exclusive_group()
     g.add_argument("--estado", metavar="LOGIN.json", help="sessão guardada por 'ziveviver entrar'")

@@ -2,11 +2,15 @@
 browser, loads the form and fills it with the controller's whole-form fill, then shows the
 end-of-run notice and keeps the browser open for the user."""
 import asyncio
+import pathlib
 import time
 
 from . import browser as _browser
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options, command_parser,
                   exc_text, fail, reconfigure_output, report, require, run_guarded, say, secs, warn)
+from .evidence import Evidence, Trace
+from .evidence import add_options as add_evidence_options
+from .evidence import check_options as check_evidence_options
 from .fill import add_options as add_fill_options
 from .fill import guarded_fill, say_held, say_profile, say_receipt
 from .inputs import load_inputs, page_address, read_session
@@ -37,8 +41,14 @@ async def _preencher(args, mapping, data, state):
 
         started = time.monotonic()
         controllers = []
+        trace = Trace(args.traco)
+        await trace.start(page.context)
+        kept = Evidence(args.evidencias, pathlib.Path(args.dados).stem) if args.evidencias else None
+        if kept:
+            kept.start(page)
         filled = await guarded_fill(page, mapping, data, pacing=args.ritmo, guard=not args.sem_guarda,
-                                    debug=args.debug, perfil=args.perfil, controller_out=controllers)
+                                    debug=args.debug or bool(kept), perfil=args.perfil,
+                                    controller_out=controllers)
         outcome = filled.outcome
         if args.debug:
             _say_log_file()
@@ -48,6 +58,9 @@ async def _preencher(args, mapping, data, state):
             return FAILED
         if outcome.error:
             say_profile(filled, args.perfil)
+            if kept:
+                await kept.keep(page, outcome, None)
+            await trace.save()
             fail(outcome.error)
             return FAILED
         state.filled = True
@@ -57,8 +70,12 @@ async def _preencher(args, mapping, data, state):
             say(f"Preenchimento terminado em {took:.0f} s, com linhas por gravar: {rows}.")
         else:
             say(f"Preenchimento concluído: {Plan(mapping, data).total} campos em {took:.0f} s.")
-        landed = await say_receipt(page, mapping, data, args.recibo)
+        rows = []
+        landed = await say_receipt(page, mapping, data, args.recibo, rows)
         say_profile(filled, args.perfil)
+        if kept:
+            await kept.keep(page, outcome, rows)
+        await trace.save()
 
         deadline = None if not args.cdp and not args.headless else time.monotonic() + args.espera
         await _notice(args, controllers[0], deadline)
@@ -138,6 +155,7 @@ def run(args):
                 raise InputError([str(e)]) from None
         if args.perfil:
             check_profile_path(args.perfil)
+        check_evidence_options(args.evidencias, args.traco)
         args.url = page_address(args.url)
         mapping, data, warnings = load_inputs(args.mapa, args.dados)
         read_session(args)
@@ -195,6 +213,7 @@ def add_parser(subparsers):
     p.add_argument("--recibo", metavar="FICHEIRO",
                    help="grava o recibo do que ficou na página (.json ou .csv)")
     add_fill_options(p)
+    add_evidence_options(p)
     p.add_argument("--sem-guarda", action="store_true",
                    help="não retém as submissões da página durante o preenchimento")
     p.add_argument("--debug", action="store_true", help="escreve o registo de depuração (Logs/)")

@@ -69,12 +69,14 @@ def say_held(held):
             say(line)
 
 
-async def say_receipt(page, mapping, data, recibo):
+async def say_receipt(page, mapping, data, recibo, rows_out=None):
     """Reads what landed back from the page, prints it and writes it to `recibo` (when given);
-    True when every field landed."""
+    True when every field landed. The rows are also added to `rows_out` (a list) when given."""
     from ziveviver.vexoconferencia import fCtConferirForm
 
     rows = await fCtConferirForm(page, mapping, data)
+    if rows_out is not None:
+        rows_out.extend(rows)
     say(receipt.receipt_table(rows))
     if recibo:
         receipt.write_receipt(rows, recibo)
