@@ -341,6 +341,16 @@ def test_mapear_over_cdp_reads_the_users_tab_and_leaves_the_browser_open(cdp_chr
     assert proc.poll() is None  # the user's browser is still running
 
 
+def test_mapear_over_cdp_closes_the_tab_it_opened_and_only_that_one(cdp_chromium, tmp_path):
+    endpoint, proc = cdp_chromium("about:blank")
+    done = runner("mapear", "--cdp", endpoint, "--url", FORM_FILE_URL, "--saida", tmp_path / "m.json")
+    assert done.returncode == 0, done.stderr
+    assert f"Nenhum separador aberto em {FORM_FILE_URL}; a abri-lo num separador novo." in done.stdout
+    assert json.loads((tmp_path / "m.json").read_text(encoding="utf-8"))["NOME"]["WebSel"] == "#P1_NOME"
+    assert [address for address, _ in asyncio.run(tabs_of(endpoint))] == ["about:blank"]
+    assert proc.poll() is None
+
+
 @pytest.mark.skipif(shutil.which("xvfb-run") is None, reason="xvfb-run is not installed")
 def test_entrar_saves_the_session_that_preencher_estado_reuses(server, files, tmp_path):
     login = tmp_path / "login.json"

@@ -100,7 +100,7 @@ class Evidence:
         self.stop()
         why = []
         if outcome is not None and outcome.error:
-            why.append(f"o preenchimento parou: {outcome.error}")
+            why.append(outcome.error)
         for label, n in getattr(outcome, "unsaved", []) or []:
             why.append(f"{label}: a linha {n} não foi gravada")
         for row in rows or []:
