@@ -2,7 +2,10 @@
 browser, loads the form and fills it with the controller's whole-form fill, then shows the
 end-of-run notice and keeps the browser open for the user."""
 import asyncio
+import os
 import pathlib
+import shutil
+import sys
 import time
 
 from . import browser as _browser
@@ -104,10 +107,16 @@ async def _notice(args, ctl, deadline):
         from ziveviver import vexocontrole as vc
 
         say("A mostrar a janela de aviso...")
+        missing = _no_desktop()
+        if missing:
+            warn(f"não foi possível mostrar a janela de aviso: {missing}; o formulário ficou preenchido.")
+            return
         try:
             await vc.fCtPopUpWindows()
         except Exception as e:  # noqa: BLE001 - the fill is done; a missing notice is reported
-            warn(f"não foi possível mostrar a janela de aviso: {e}")
+            said = str(e).split("): ", 1)[1].strip() if "): " in str(e) else ""
+            warn("não foi possível mostrar a janela de aviso: o programa que a mostra falhou"
+                 f"{f' ({said})' if said else ''}; o formulário ficou preenchido.")
         return
     from playwright.async_api import Error as PlaywrightError
 
@@ -121,6 +130,17 @@ async def _notice(args, ctl, deadline):
         say("Ninguém fechou o aviso no tempo de --espera; o aviso fica na página.")
     except PlaywrightError as e:
         warn(f"não foi possível mostrar o aviso na página: {exc_text(e)}")
+
+
+def _no_desktop():
+    """Why the desktop message box cannot be shown here (None when it can be tried)."""
+    if sys.platform == "win32":
+        return None
+    if not os.environ.get("DISPLAY") and not os.environ.get("WAYLAND_DISPLAY"):
+        return "não há ambiente gráfico (nem DISPLAY nem WAYLAND_DISPLAY)"
+    if not shutil.which("zenity") and not shutil.which("kdialog"):
+        return "não está instalado o zenity nem o kdialog, que a mostram num ambiente gráfico Linux"
+    return None
 
 
 async def _keep_open(browser, page, seconds):
