@@ -10,7 +10,7 @@ import time
 
 from . import browser as _browser
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options, command_parser,
-                  exc_text, fail, reconfigure_output, report, require, run_guarded, say, secs, warn)
+                  count, exc_text, fail, reconfigure_output, report, require, run_guarded, say, secs, warn)
 from .evidence import Evidence, Trace
 from .evidence import add_options as add_evidence_options
 from .evidence import check_options as check_evidence_options
@@ -72,7 +72,7 @@ async def _preencher(args, mapping, data, state):
             rows = ", ".join(f"{label} linha {n}" for label, n in outcome.unsaved)
             say(f"Preenchimento terminado em {took:.0f} s, com linhas por gravar: {rows}.")
         else:
-            say(f"Preenchimento concluído: {Plan(mapping, data).total} campos em {took:.0f} s.")
+            say(f"Preenchimento concluído: {count(Plan(mapping, data).total, 'campo')} em {took:.0f} s.")
         rows = []
         landed = await say_receipt(page, mapping, data, args.recibo, rows)
         say_profile(filled, args.perfil)
