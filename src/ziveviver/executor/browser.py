@@ -32,16 +32,27 @@ def _system_chromium():
     return None
 
 
-def _launch_problem(e, what):
+def _launch_problem(e, what, args):
     msg = str(e)
     if "Executable doesn't exist" in msg or "is not found at" in msg or "distribution" in msg:
         return (f"{what} não está instalado. Indique outro com --navegador CAMINHO ou --canal "
                 "chrome|msedge.")
     if "XServer" in msg or "DISPLAY" in msg:
-        return (f"não há ambiente gráfico para abrir {what}; use --headless ou corra-o numa sessão "
-                "gráfica.")
+        return f"não há ambiente gráfico para abrir {what}; {_without_display(args)}."
     first = msg.strip().splitlines()[0] if msg.strip() else type(e).__name__
     return f"não foi possível iniciar {what}: {first}"
+
+
+def _without_display(args):
+    """What the command can do instead of showing a browser window, by the options it has."""
+    if hasattr(args, "headless"):
+        return "use --headless ou corra numa sessão gráfica"
+    if hasattr(args, "headed"):
+        return "corra sem --headed ou numa sessão gráfica"
+    if hasattr(args, "cdp"):
+        return ("corra numa sessão gráfica, ou use --cdp com um navegador já aberto (com "
+                "--remote-debugging-port)")
+    return "corra numa sessão gráfica"
 
 
 async def launch(pw, args, headless):
@@ -71,13 +82,13 @@ async def launch(pw, args, headless):
                            "navegador com --navegador CAMINHO ou --canal chrome|msedge.")
     if not headless and sys.platform.startswith("linux") and not os.environ.get("DISPLAY") \
             and not os.environ.get("WAYLAND_DISPLAY"):
-        raise RunError(f"não há ambiente gráfico (DISPLAY) para mostrar {what}; use --headless "
-                       "ou corra numa sessão gráfica.")
+        raise RunError(f"não há ambiente gráfico (DISPLAY) para mostrar {what}; "
+                       f"{_without_display(args)}.")
     say(f"A abrir {what}...")
     try:
         return await pw.chromium.launch(**options)
     except PlaywrightError as e:
-        raise RunError(_launch_problem(e, what)) from None
+        raise RunError(_launch_problem(e, what, args)) from None
 
 
 async def attach(pw, args):
