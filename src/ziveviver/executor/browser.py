@@ -10,7 +10,7 @@ import sys
 from .cli import RunError, say, secs
 from .inputs import GRIDS, grids_filled, rep_filled, simple_fields
 
-# Options of a Chromium the tests start.
+# Options for a Chromium started with nobody in front of it (the tests start theirs with these).
 CHROMIUM_ARGS = ["--no-sandbox", "--disable-gpu", "--disable-background-networking",
                  "--disable-component-update", "--no-first-run"]
 FIELDS_WAIT_S = 10  # how long a loaded page may take to show one of the mapped items (at most

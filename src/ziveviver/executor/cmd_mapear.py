@@ -13,7 +13,7 @@ import tempfile
 
 from . import browser as _browser
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options, command_parser,
-                  fail, reconfigure_output, report, run_guarded, say, warn)
+                  count, fail, reconfigure_output, report, run_guarded, say, warn)
 from .inputs import page_address, read_session
 
 DESTINATIONS = ("mapa", "grelha", "fora")  # where an item went: the mapping, a row editor, neither
@@ -123,7 +123,7 @@ def _report_lines(result, args):
         how = "APEX sem registo de itens (20.x ou anterior): itens lidos da marcação da página"
     lines.append(how)
     items = result["itens"]
-    lines.append(f"\n{len(items)} itens, pela ordem da página:")
+    lines.append(f"\n{count(len(items), 'item', 'itens')}, pela ordem da página:")
     for it in items:
         sel = f"#{it['item']}"
         what = it["tipo"] or it["tipo_apex"] or "—"  # our kind, else APEX's item_type
@@ -131,7 +131,7 @@ def _report_lines(result, args):
         label = f'  "{it["rotulo"]}"' if it["rotulo"] else ""
         lines.append(f"  {it['destino']:<6} {sel:<24} {what:<16} {where}{label}")
     counts = {d: sum(1 for it in items if it["destino"] == d) for d in DESTINATIONS}
-    lines.append(f"\nNo mapa: {counts['mapa']} campos; em possíveis grelhas: {counts['grelha']}; "
+    lines.append(f"\nNo mapa: {count(counts['mapa'], 'campo')}; em possíveis grelhas: {counts['grelha']}; "
                  f"fora do mapa: {counts['fora']}.")
     for g in result["grelhas"]:
         lines.append(f"\nA região \"{g['titulo'] or g['regiao'] or '?'}\" parece uma grelha (botões "
