@@ -9,9 +9,9 @@ import threading
 import time
 
 from . import browser as _browser
-from .inputs import page_address
 from .cli import (BAD_INPUT, INTERRUPTED, OK, InputError, browser_options, command_parser, fail,
                   reconfigure_output, report, require, run_guarded, say)
+from .inputs import page_address
 
 SNAPSHOT_EVERY_S = 1.0  # how often `entrar` copies the session while the user logs in
 
@@ -33,10 +33,9 @@ async def _entrar(args):
     from playwright.async_api import async_playwright
 
     async with async_playwright() as pw:
-        browser = await _browser.launch(pw, args, headless=False)
-        context = await browser.new_context(no_viewport=True)
-        page = await context.new_page()
-        await _browser.goto(page, args.url, args.tempo_limite)
+        opened = await _browser.open_page(pw, args, args.url, headless=False)
+        browser, page = opened.browser, opened.page
+        context = page.context
         say(f"Inicie a sessão na janela do navegador. Quando terminar, carregue em Enter aqui para "
             f"guardar a sessão em {args.salvar} (fechar o navegador também a guarda).")
         snapshot = await context.storage_state()

@@ -15,11 +15,11 @@ from . import records as recs
 from . import statusfile as st
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options,
                   command_parser, fail, reconfigure_output, report, require, run_guarded, say, warn)
-from .inputs import check_mapping, load_json, page_address, read_session
 from .evidence import Trace
 from .evidence import add_options as add_evidence_options
 from .evidence import check_options as check_evidence_options
 from .fill import add_pacing_option
+from .inputs import check_mapping, load_json, page_address, read_session
 from .tabs import STOP_BY_OPERATOR, Batch
 
 LOTE_DOC = """\
