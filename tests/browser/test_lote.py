@@ -8,6 +8,7 @@ import os
 import pathlib
 import signal
 import sys
+import zipfile
 
 import pytest
 
@@ -249,7 +250,7 @@ def test_two_records_files_of_one_base_name_keep_two_reports(operator_browser, r
              write_records(tmp_path / "a", records("K")[1:2], "csv")]
 
     async def operate(registos):
-        proc = await start_lote(address, tmp_path, registos)
+        proc = await start_lote(address, tmp_path, registos, "--traco", str(registos) + ".zip")
         try:  # a run that fills nothing presents no tab: a generous bound, not a measure
             page, _ = await asyncio.wait_for(front_tab(context), 120)
         except asyncio.TimeoutError:
@@ -270,3 +271,5 @@ def test_two_records_files_of_one_base_name_keep_two_reports(operator_browser, r
             assert [(r["chave"], r["resultado"]) for r in csv.DictReader(f)] == [("1", "submetido")]
         status = status_lines(path.with_name(path.name + ".relatorio.estado.jsonl"))
         assert [line["registos"] for line in status if "chave" not in line] == [str(path)]
+        with zipfile.ZipFile(str(path) + ".zip") as z:  # --traco: the run's trace
+            assert any(name.endswith(".trace") for name in z.namelist())
