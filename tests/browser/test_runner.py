@@ -493,13 +493,17 @@ def test_the_demo_fills_under_the_adaptive_pacing_and_says_so(tmp_path):
 
 
 @pytest.mark.parametrize("missing", [True, False], ids=["a field that did not land", "clean"])
-def test_preencher_keeps_evidence_of_a_field_that_did_not_land_and_none_of_a_clean_fill(files, tmp_path, missing):
+def test_preencher_keeps_evidence_of_a_field_that_did_not_land_and_none_of_a_clean_fill(files, tmp_path, capsys,
+                                                                                        missing):
+    """In this process, so that the debug log the evidence turns on goes to the test session's
+    log folder."""
     mapping = dict(MAPPING, FALTA={"WebSel": "#P1_NAO_HA", "ColTipo": "text"}) if missing else MAPPING
     data = dict(DATA, FALTA="x") if missing else DATA
     folder, trace = tmp_path / "evidencias", tmp_path / "traco.zip"
-    done = runner("preencher", "--url", FORM_FILE_URL, *files(mapping, data), "--headless", "--aviso", "nenhum",
-                  "--espera", "0", "--evidencias", str(folder), "--traco", str(trace))
-    assert done.returncode == (1 if missing else 0), done.stderr
+    status = main(["preencher", "--url", FORM_FILE_URL, *files(mapping, data), "--headless", "--aviso", "nenhum",
+                   "--espera", "0", "--evidencias", str(folder), "--traco", str(trace)])
+    out = capsys.readouterr().out
+    assert status == (1 if missing else 0), out
     with zipfile.ZipFile(trace) as z:  # the whole fill's trace, either way
         assert any(name.endswith(".trace") for name in z.namelist())
     if not missing:
@@ -513,4 +517,4 @@ def test_preencher_keeps_evidence_of_a_field_that_did_not_land_and_none_of_a_cle
     assert any("[ERROR] fCtPreencText -> Falha ao preencher #P1_NAO_HA" in line for line in debug)
     assert (folder / "dados.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     assert 'id="P1_NOME"' in (folder / "dados.html").read_text(encoding="utf-8")
-    assert f"Evidências de dados: {folder / 'dados.log'}, {folder / 'dados.png'}, {folder / 'dados.html'}" in done.stdout
+    assert f"Evidências de dados: {folder / 'dados.log'}, {folder / 'dados.png'}, {folder / 'dados.html'}" in out
