@@ -118,7 +118,9 @@ Task<void> field_line(PyObject* page, const char* secao, PyObject* coluna, PyObj
   l.seletor = sel.get();
   l.tipo = tipo.get();
   Kind k = dispatch_kind(tipo.get());
-  bool blank = k == Kind::popuplovid ? lov_blank(value) : value_blank(value);
+  // A multi-select's empty list is no blank: the fill clears the selection.
+  bool cleared = k == Kind::multiselect && (PyList_Check(value) || PyTuple_Check(value));
+  bool blank = k == Kind::popuplovid ? lov_blank(value) : !cleared && value_blank(value);
   if (!sel || !PyUnicode_Check(sel.get())) {
     l.esperado = blank ? Ref() : str(value);
     emit(out, t, l);
