@@ -33,6 +33,11 @@ def add_option(p):
                         "usa-se o diálogo do APEX aberto, ou a própria página")
 
 
+def page_of(target):
+    """The tab of a form: the page itself, or a frame's page."""
+    return target if hasattr(target, "is_closed") else target.page
+
+
 def is_gone(target):
     """True when the page is closed, or the frame detached (its dialog closed)."""
     if hasattr(target, "is_closed"):
