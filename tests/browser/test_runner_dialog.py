@@ -11,7 +11,7 @@ import sys
 import pytest
 from lote_files import write_records
 from test_lote import close_tabs, front_tab, last_states, operator_browser, status_lines, until  # noqa: F401
-from test_runner import EXPECTED, PROGRESS, Handler, cdp_chromium, filled, files, runner, server  # noqa: F401
+from test_runner import EXPECTED, GUARD, PROGRESS, Handler, cdp_chromium, filled, files, runner, server  # noqa: F401
 
 DIALOG = ".ui-dialog--apex iframe"
 LOTE_MAPA = {"NOME": {"WebSel": "#P1_NOME", "ColTipo": "text"},
@@ -108,7 +108,7 @@ def test_lote_counts_the_dialog_pages_own_submit_and_not_a_cancel(server, operat
     people = [("Ana Lima", "PT"), ("Rui Sá", "PT"), ("Eva Costa", "BR"), ("Ivo Reis", "PT")]
     recs = [{"ID": f"D{i}", "NOME": n, "PAIS": p, "RepAtivarPreenc": 0} for i, (n, p) in enumerate(people, 1)]
     registos = write_records(tmp_path / "propostas", recs, "json")
-    status_path = tmp_path / "propostas.relatorio.estado.jsonl"
+    status_path = tmp_path / "propostas.json.relatorio.estado.jsonl"
     server.posts.clear()
 
     async def operate():
@@ -130,7 +130,7 @@ def test_lote_counts_the_dialog_pages_own_submit_and_not_a_cancel(server, operat
         return await proc.wait()
 
     try:
-        code = run(operate())
+        code = run(asyncio.wait_for(operate(), GUARD))
     finally:
         run(close_tabs(context))
     assert last_states(status_lines(status_path)) == {
