@@ -56,7 +56,7 @@ def test_preencher_url_fills_the_dialog_page(server, files, tmp_path, quadro):
     out = done.stdout.splitlines()
     assert any(line.startswith(SAYS_DIALOG.format(verb="preencher")) for line in out) is (quadro is None)
     # the receipt, read back from the frame that was filled
-    assert PROGRESS[1] in out and "5 linhas no recibo: 4 iguais, 1 vazios." in out
+    assert PROGRESS[1] in out and "5 linhas no recibo: 4 iguais, 1 vazio." in out
 
 
 def test_preencher_over_cdp_fills_the_dialog_the_user_has_open(server, cdp_chromium, files):
