@@ -5,6 +5,7 @@ import asyncio
 import time
 
 from . import browser as _browser
+from .background_tabs import keep_drawn
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options, command_parser,
                   exc_text, fail, reconfigure_output, report, require, run_guarded, say, secs, warn)
 from .fill import add_options as add_fill_options
@@ -30,6 +31,7 @@ async def _preencher(args, mapping, data, state):
         if args.cdp:
             browser = await _browser.attach(pw, args)
             page = await _browser.pick_tab(browser, url, args.tempo_limite)
+            await keep_drawn(page)  # a tab the user is not looking at fills as fast
             hint = "Inicie a sessão nesse navegador e abra o formulário."
         else:
             browser = await _browser.launch(pw, args, args.headless)
