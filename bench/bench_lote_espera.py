@@ -4,13 +4,15 @@ A Chromium is started as a user starts it, with a debugging port (headless, or h
 virtual X display with --headed), and ``lote --cdp`` fills the stand-in form's records in it,
 under each pacing and with each number of tabs. This script plays the operator: it waits
 for the tab that lote brings to the front, reviews it for --revisao seconds and submits it
-with the form's own button. Each record's fill fills six fields, three of them by clicks.
+with the form's own button. Each record fills six fields, three of them by clicks, or with
+--formulario demo the whole demonstration form (its mapping and data, a name per record).
 
 Printed, per pacing and number of tabs: the operator's wait for each record after the first
 (``operador_esperou_s`` of the status file: from a submit until the next form is in front),
 its median and its largest, and the fill times (``preenchimento_s``), median and largest.
 
-    .venv/bin/python bench/bench_lote_espera.py [--abas 2,3] [--revisao 8] [--registos 6] [--headed]
+    .venv/bin/python bench/bench_lote_espera.py [--abas 2,3] [--ritmos literal,adaptativo]
+        [--revisao 8] [--registos 6] [--formulario seis|demo] [--headed]
 
 Run with PYTHONPATH naming a copy of an earlier build of the package to measure that build.
 """
@@ -30,7 +32,8 @@ import time
 from playwright.async_api import async_playwright
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-FORM_URL = (ROOT / "src" / "ziveviver" / "demo" / "form.html").as_uri()
+DEMO = ROOT / "src" / "ziveviver" / "demo"
+FORM_URL = (DEMO / "form.html").as_uri()
 CHROMIUM = os.environ.get("ZV_CHROMIUM", "/usr/bin/chromium")
 PACINGS = ("literal", "adaptativo")
 MAPA = {"NOME": {"WebSel": "#P1_NOME", "ColTipo": "text"},
@@ -41,6 +44,15 @@ MAPA = {"NOME": {"WebSel": "#P1_NOME", "ColTipo": "text"},
         "OBS": {"WebSel": "#P1_OBS", "ColTipo": "textarea"}}
 BANNER = "() => { const e = document.getElementById('zv-lote-aviso'); return e && e.textContent; }"
 GUARD = 600  # seconds; a guard against a hang
+
+
+def inputs(form, n):
+    """The mapping and n records."""
+    if form == "demo":
+        mapping, data = (json.loads((DEMO / name).read_text(encoding="utf-8")) for name in ("mapa.json", "dados.json"))
+        return mapping, [dict(data, ID=f"R{i}", NOME_PROPONENTE=f"{data['NOME_PROPONENTE']} {i}")
+                         for i in range(1, n + 1)]
+    return MAPA, records(n)
 
 
 def records(n):
@@ -81,10 +93,11 @@ async def front_form(context, done):
         await asyncio.sleep(0.05)
 
 
-async def one_run(address, work, pacing, tabs, review, n):
-    (work / "mapa.json").write_text(json.dumps(MAPA), encoding="utf-8")
+async def one_run(address, work, form, pacing, tabs, review, n):
+    mapping, data = inputs(form, n)
+    (work / "mapa.json").write_text(json.dumps(mapping), encoding="utf-8")
     registos = work / f"r-{pacing}-{tabs}.json"
-    registos.write_text(json.dumps(records(n)), encoding="utf-8")
+    registos.write_text(json.dumps(data), encoding="utf-8")
     status = work / f"r-{pacing}-{tabs}.relatorio.estado.jsonl"
     with (work / "saida.txt").open("ab") as log:
         proc = await asyncio.create_subprocess_exec(
@@ -116,9 +129,10 @@ async def main(args):
     proc, address = start_chromium(work / "perfil", args.headed)
     rows = []
     try:
-        for pacing in PACINGS:
+        for pacing in args.ritmos:
             for tabs in args.abas:
-                waits, fills = await one_run(address, work, pacing, tabs, args.revisao, args.registos)
+                waits, fills = await one_run(address, work, args.formulario, pacing, tabs, args.revisao,
+                                             args.registos)
                 rows.append((pacing, tabs, waits, fills))
                 print(f"{pacing:<10} {tabs} separadores: espera do operador "
                       f"{' '.join(f'{w:.2f}' for w in waits)} s; preenchimentos "
@@ -127,7 +141,7 @@ async def main(args):
         os.killpg(proc.pid, signal.SIGTERM)
         proc.wait(60)
         shutil.rmtree(work, ignore_errors=True)
-    print(f"\n{'headed (Xvfb)' if args.headed else 'headless'}; revisão de {args.revisao:g} s; "
+    print(f"\n{args.formulario}; {'headed (Xvfb)' if args.headed else 'headless'}; revisão de {args.revisao:g} s; "
           f"{args.registos} registos por execução (a espera do primeiro, que é o seu preenchimento, fica de fora)")
     print("| ritmo | separadores | espera do operador: mediana / máxima | preenchimento: mediana / máximo |")
     print("|---|---|---|---|")
@@ -139,6 +153,9 @@ async def main(args):
 if __name__ == "__main__":
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--abas", default="2,3", type=lambda s: [int(x) for x in s.split(",")])
+    ap.add_argument("--ritmos", default=",".join(PACINGS), type=lambda s: s.split(","))
+    ap.add_argument("--formulario", choices=("seis", "demo"), default="seis",
+                    help="six fields per record, or the whole demonstration form")
     ap.add_argument("--revisao", type=float, default=8.0, help="seconds the operator reviews each form")
     ap.add_argument("--registos", type=int, default=6)
     ap.add_argument("--headed", action="store_true", help="a headed Chromium on a virtual X display")
