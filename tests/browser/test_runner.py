@@ -236,7 +236,7 @@ def test_preencher_guards_the_fill_and_ends_with_the_receipt(server, files, tmp_
     assert receipt[0] == "[Formulário]"
     assert [line.split()[:2] for line in receipt[1:7]] == [
         ["ok", "NOME"], ["ok", "SEXO"], ["vazio", "CIDADE"], ["ok", "PAIS"], ["ok", "OBS"], ["NÃO", "ENCONTRADO"]]
-    assert receipt[-2:] == ["6 linhas no recibo: 4 iguais, 1 vazios, 1 não encontrados.",
+    assert receipt[-2:] == ["6 linhas no recibo: 4 iguais, 1 vazio, 1 não encontrado.",
                             f"Recibo gravado em {recibo}"]
     assert "Aviso: há campos que não ficaram como os dados dizem (veja o recibo acima)." in done.stderr
     with recibo.open(encoding="utf-8", newline="") as f:

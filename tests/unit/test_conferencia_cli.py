@@ -67,7 +67,7 @@ def test_the_receipt_table_groups_sections_and_records():
     prof = next(line for line in lines if "PROF" in line)
     assert prof.strip().startswith("ok") and prof.endswith("(Engenheiro)")
     assert next(line for line in lines if "IDIOMAS" in line).strip().startswith("DIFERENTE")
-    assert lines[-1] == "5 linhas no recibo: 3 iguais, 1 vazios, 1 diferentes."
+    assert lines[-1] == "5 linhas no recibo: 3 iguais, 1 vazio, 1 diferente."
 
 
 def test_the_findings_table_and_its_count():
