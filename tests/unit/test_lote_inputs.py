@@ -92,6 +92,10 @@ def test_every_record_problem_names_its_position_and_key(tmp_path):
             {"ID": "Z", "NOME": "d", "IDIOMAS": ["PT"]}]
     path = tmp_path / "r.jsonl"
     path.write_text("".join(json.dumps(r) + "\n" for r in rows), encoding="utf-8")
+    with pytest.raises(InputError) as e:  # a key column the file does not have: said once
+        load(path, key="CPF")
+    assert e.value.problems == ['--chave: os registos não têm a coluna "CPF"; as colunas são: ID, NOME, '
+                                'IDIOMAS, RepAtivarPreenc.']
     with pytest.raises(InputError) as e:
         load(path, key="ID")
     assert e.value.problems == [
@@ -119,6 +123,24 @@ def test_bad_records_stop_the_command_before_any_browser(tmp_path, capsys):
                         "simples: as secções não são preenchidas.", "colunas dos registos que o mapa "
                         "não tem (não são preenchidas): ID."]
     assert not list(tmp_path.glob("*.estado.jsonl"))
+    # another run holds the status file: refused before anything, with the status for bad input
+    holder = st.StatusFile(tmp_path / "r.relatorio.estado.jsonl")
+    try:
+        assert main(["lote", "--url", "x", "--mapa", str(mapa), "--registos", str(good)]) == 2
+    finally:
+        holder.close()
+    assert "outra execução está a usar o ficheiro de estado" in capsys.readouterr().err
+
+
+def test_lote_without_a_desktop_says_what_it_needs(tmp_path, capsys, monkeypatch):
+    monkeypatch.delenv("DISPLAY", raising=False)
+    monkeypatch.delenv("WAYLAND_DISPLAY", raising=False)
+    (tmp_path / "mapa.json").write_text(json.dumps(MAPPING), encoding="utf-8")
+    good = write_records(tmp_path / "r", RECORDS, "json")
+    assert main(["lote", "--url", "x", "--mapa", str(tmp_path / "mapa.json"), "--registos", str(good)]) == 1
+    err = capsys.readouterr().err
+    assert "não há ambiente gráfico" in err and "--headless" not in err
+    assert "corra-o num ambiente de trabalho, ou use --cdp" in err
 
 
 def test_parts_share_the_records_out_and_have_their_own_files(tmp_path):

@@ -39,20 +39,23 @@ def _system_chromium():
     return None
 
 
-def _launch_problem(e, what):
+NO_DISPLAY_HINT = "use --headless ou corra numa sessão gráfica"
+
+
+def _launch_problem(e, what, no_display=NO_DISPLAY_HINT):
     msg = str(e)
     if "Executable doesn't exist" in msg or "is not found at" in msg or "distribution" in msg:
         return (f"{what} não está instalado. Indique outro com --navegador CAMINHO ou --canal "
                 "chrome|msedge.")
     if "XServer" in msg or "DISPLAY" in msg:
-        return (f"não há ambiente gráfico para abrir {what}; use --headless ou corra-o numa sessão "
-                "gráfica.")
+        return f"não há ambiente gráfico para abrir {what}; {no_display}."
     first = msg.strip().splitlines()[0] if msg.strip() else type(e).__name__
     return f"não foi possível iniciar {what}: {first}"
 
 
-async def launch(pw, args, headless):
-    """Starts the browser the arguments name; RunError with a clear message when it cannot."""
+async def launch(pw, args, headless, no_display=NO_DISPLAY_HINT):
+    """Starts the browser the arguments name; RunError with a clear message when it cannot
+    (`no_display`: what the command needs when there is no desktop to show the browser on)."""
     from playwright.async_api import Error as PlaywrightError
 
     options = {"headless": headless}
@@ -78,13 +81,12 @@ async def launch(pw, args, headless):
                            "navegador com --navegador CAMINHO ou --canal chrome|msedge.")
     if not headless and sys.platform.startswith("linux") and not os.environ.get("DISPLAY") \
             and not os.environ.get("WAYLAND_DISPLAY"):
-        raise RunError(f"não há ambiente gráfico (DISPLAY) para mostrar {what}; use --headless "
-                       "ou corra numa sessão gráfica.")
+        raise RunError(f"não há ambiente gráfico (DISPLAY) para mostrar {what}; {no_display}.")
     say(f"A abrir {what}...")
     try:
         return await pw.chromium.launch(**options)
     except PlaywrightError as e:
-        raise RunError(_launch_problem(e, what)) from None
+        raise RunError(_launch_problem(e, what, no_display)) from None
 
 
 async def attach(pw, args):

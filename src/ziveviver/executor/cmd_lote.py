@@ -94,7 +94,9 @@ async def _open_context(pw, args):
         if not browser.contexts:
             raise RunError("o navegador não tem nenhuma janela aberta.")
         return browser.contexts[0], False
-    browser = await _browser.launch(pw, args, headless=False)
+    browser = await _browser.launch(pw, args, headless=False, no_display=(
+        "o lote mostra cada formulário ao operador: corra-o num ambiente de trabalho, ou use --cdp "
+        "com um navegador aberto num"))
     options = {"no_viewport": True}
     if args.estado_dados:
         options["storage_state"] = args.estado_dados

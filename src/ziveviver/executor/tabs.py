@@ -62,6 +62,9 @@ class Tab:
         self.ended = asyncio.get_running_loop().create_future()  # the record's last state
         self.armed = False  # set once the guard is lifted: from then on a submit is the operator's
         self.posted = False  # a submit is on its way (a_submeter), its answer not yet read
+        self.submit = None  # its request
+        self.expect_page = False  # the next page is its answer (a form POST, or an accepted ajax submit)
+        self.answered = asyncio.Event()  # the ajax submit's answer has been read
         self.ready_at = None
         self.waited = None  # how long the operator waited for this tab (when it was presented)
         self.receipt = None
@@ -260,7 +263,7 @@ class Batch:
             request = route.request
             submit = tab.armed and not tab.ended.done() and sub.is_submit(request, page)
             if submit:
-                self._sending(tab)
+                self._sending(tab, request)
             if submit and not request.is_navigation_request():
                 # read apart: the request only goes on once this handler has returned
                 self._spawn(self._ajax_answer(tab, request))
@@ -270,7 +273,6 @@ class Batch:
                 pass
 
         def on_loaded(_page):
-            # a new page after the submit: the application's answer
             if tab.posted and not tab.ended.done():
                 self._spawn(self._page_answer(tab))
 
@@ -287,7 +289,9 @@ class Batch:
         await page.route("**/*", on_route)
         tab.armed = True
 
-    def _sending(self, tab):
+    def _sending(self, tab, request):
+        tab.submit, tab.expect_page = request, request.is_navigation_request()
+        tab.answered.clear()
         if not tab.posted:
             tab.posted = True
             self.status.record(tab.rec, "a_submeter")
@@ -300,11 +304,29 @@ class Batch:
             response = await request.response()
             errors = sub.ajax_errors(await response.text()) if response else None
         except Exception:  # noqa: BLE001 - no answer to read: the submission stays unconfirmed
-            return
-        if errors and tab.posted and not tab.ended.done():
-            await self._rejected(tab, errors)
+            errors = None
+        finally:
+            if tab.submit is request:
+                tab.answered.set()
+        if tab.posted and not tab.ended.done() and tab.submit is request:
+            if errors:
+                await self._rejected(tab, errors)
+            elif errors == []:
+                tab.expect_page = True  # accepted: the page it redirects to settles it
 
     async def _page_answer(self, tab):
+        """A new page in a tab whose submit is on its way: the application's answer, unless the
+        submit never got one (the tab went back to the form, or elsewhere, before it came)."""
+        submit = tab.submit
+        if not submit.is_navigation_request():
+            await tab.answered.wait()
+        if tab.submit is not submit or not tab.expect_page:
+            return
+        if submit.failure is not None:
+            tab.expect_page = False
+            self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): a submissão foi "
+                       f"interrompida antes da resposta ({st.UNCONFIRMED_TEXT}).")
+            return
         if tab.page.url.startswith("chrome-error:"):
             self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): a submissão não teve "
                        f"resposta da aplicação ({st.UNCONFIRMED_TEXT}).")
@@ -346,8 +368,8 @@ class Batch:
         todo = {rec.key: rec for rec in self.records}
         for page in list(self.context.pages):
             try:
-                mark = await page.evaluate(sub.FIND, sub.find_arg())
-            except Exception:  # noqa: BLE001 - a tab that cannot say (closing, a browser page)
+                mark = await asyncio.wait_for(page.evaluate(sub.FIND, sub.find_arg()), CLOSE_WAIT_S)
+            except Exception:  # noqa: BLE001 - a tab that cannot say (closing, a browser page, a dialog open)
                 continue
             if not mark or mark.get("run") != self.run_id:
                 continue
