@@ -145,8 +145,9 @@ async def _lote(args, mapping, records, part, report_path, status):
     if stopped:
         fail(f"a execução parou: {stopped}")
     if batch.failed:
-        fail(f"{count(batch.failed, 'registo')} {st.state_count(batch.failed, 'falhou').split()[1]}; "
-             f"corra o mesmo comando para {'o tentar' if batch.failed == 1 else 'os tentar'} de novo.")
+        one = batch.failed == 1
+        fail(f"{count(batch.failed, 'registo')} {'falhou' if one else 'falharam'}; corra o mesmo "
+             f"comando para {'o tentar' if one else 'os tentar'} de novo.")
     left = counts.get("parado", 0)
     if left and not stopped:  # tabs closed before their form was submitted
         fail(f"{count(left, 'registo')} {'ficou' if left == 1 else 'ficaram'} por submeter; corra o "
