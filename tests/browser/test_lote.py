@@ -277,15 +277,19 @@ def test_killed_between_submit_and_answer_nothing_is_submitted_twice(operator_br
     assert next(r for r in report if r["chave"] == b)["motivo"].startswith("submissão por confirmar")
 
 
-def test_sigterm_stops_the_run_and_the_resumed_run_submits_nothing_twice(operator_browser, lote, server, run, tmp_path):
-    """SIGTERM (as `timeout` and a CI's cancel send it) while a submit waits for its answer: the
-    open records are parado, that one por confirmar, no tab is left, exit 143; the resumed run
-    fills the others only."""
+@pytest.mark.parametrize("stop", ["sigterm", "ctrl-c"])
+def test_a_stopped_run_leaves_no_tab_and_the_resumed_run_submits_nothing_twice(
+        operator_browser, lote, server, run, tmp_path, stop):
+    """Stopped (SIGTERM, as `timeout` and a CI's cancel send it; or the operator's Ctrl+C, p)
+    while a submit waits for its answer: every open record is parado, that one por confirmar,
+    no tab is left; the resumed run fills the others only."""
     _, context = operator_browser
     data = records(new_prefix("T"))[:3]
     k = [r["ID"] for r in data]
     registos = write_records(tmp_path / "propostas", data, "json")
     status_path = tmp_path / "propostas.relatorio.estado.jsonl"
+    reason, status = {"sigterm": ("execução terminada por um sinal (SIGTERM)", 143),
+                      "ctrl-c": ("execução parada pelo operador", 130)}[stop]
 
     async def first_run():
         proc = await lote(registos, "--chave", "ID", url=server.url())
@@ -293,7 +297,13 @@ def test_sigterm_stops_the_run_and_the_resumed_run_submits_nothing_twice(operato
         server.hold()
         await page.click("#SUBMETER", no_wait_after=True)  # its answer is held
         await proc.until(lambda: server.posts, "a submissão na aplicação")
-        proc.proc.send_signal(signal.SIGTERM)
+        if stop == "sigterm":
+            proc.proc.send_signal(signal.SIGTERM)
+        else:
+            proc.proc.send_signal(signal.SIGINT)
+            await proc.until(lambda: "Interrompido." in proc.output(), "a pergunta do Ctrl+C")
+            proc.proc.stdin.write(b"p\n")
+            await proc.proc.stdin.drain()
         rc = await proc.wait()
         server.release()
         return a, rc, proc.output(), [p.url for p in context.pages if not p.is_closed() and p.url != "about:blank"]
@@ -308,12 +318,11 @@ def test_sigterm_stops_the_run_and_the_resumed_run_submits_nothing_twice(operato
         return done, await proc.wait(), proc.output()
 
     a, rc, out, left = run(first_run())
-    assert rc == 143, out
-    assert "A parar: execução terminada por um sinal (SIGTERM)." in out and left == [], out
+    assert rc == status and f"A parar: {reason}." in out and left == [], out
     first = {line["chave"]: line for line in status_lines(status_path) if "chave" in line}
     other = ({k[0], k[1]} - {a}).pop()  # the tab open behind it; the third never opened
     assert {key: line["estado"] for key, line in first.items()} == {a: "por_confirmar", other: "parado"}, out
-    assert first[other]["motivo"] == "execução terminada por um sinal (SIGTERM)"
+    assert first[other]["motivo"] == reason and first[a]["motivo"] == f"submissão por confirmar: {reason}"
     done, rc, out = run(second_run())
     assert rc == 1 and "1 registo com a submissão por confirmar" in out, out
     assert sorted(done) == sorted(set(k) - {a}), out
@@ -352,31 +361,6 @@ def test_a_refused_submit_is_rejeitado_and_stays_in_front_until_submitted_again(
     assert [line["estado"] for line in lines] == ["preenchido", "a_submeter", "rejeitado", "a_submeter", "submetido"]
     assert REJECTION in lines[2]["motivo"] and f"a aplicação recusou a submissão: {REJECTION}" in out
     assert server.posts == [data[0]["NOME"]] * 2
-
-
-def test_operator_stops_the_run_and_every_open_record_says_so(operator_browser, lote, run, tmp_path):
-    _, context = operator_browser
-    data = records(new_prefix("S"))[:3]
-    k = [r["ID"] for r in data]
-    registos = write_records(tmp_path / "propostas", data, "json")
-
-    async def operate():
-        proc = await lote(registos, "--chave", "ID")
-        _, key = await proc.front_tab(context)
-        proc.proc.send_signal(signal.SIGINT)
-        await proc.until(lambda: "Interrompido." in proc.output(), "a pergunta do Ctrl+C")
-        proc.proc.stdin.write(b"p\n")
-        await proc.proc.stdin.drain()
-        return key, await proc.wait(), proc.output()
-
-    front, rc, out = run(operate())
-    left = [page.url for page in context.pages]
-    assert rc == 130, out
-    lines = status_lines(tmp_path / "propostas.relatorio.estado.jsonl")
-    stopped = {line["chave"]: line["motivo"] for line in lines if line.get("estado") == "parado"}
-    # the form in front and the one filled (or being filled) behind it; the third never opened
-    assert stopped == {k[0]: "execução parada pelo operador", k[1]: "execução parada pelo operador"}
-    assert front in stopped and FORM_URL not in left
 
 
 def test_a_page_that_is_not_the_form_stops_the_run(lote, run, tmp_path):
