@@ -72,11 +72,14 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def _send(self, body, ctype="text/html; charset=utf-8"):
-        self.send_response(200)
-        self.send_header("Content-Type", ctype)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
+        try:
+            self.send_response(200)
+            self.send_header("Content-Type", ctype)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+        except (BrokenPipeError, ConnectionResetError):  # the tab that asked is gone
+            pass
 
     def _form(self, errors=""):
         html = (DEMO_DIR / "form.html").read_text(encoding="utf-8")
