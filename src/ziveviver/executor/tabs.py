@@ -300,11 +300,14 @@ class Batch:
     async def _ajax_answer(self, tab, request):
         """APEX's ajax page submit: errors in its JSON answer refuse it (the page stays); an
         answer that accepts it leads to the next page, which settles it."""
+        errors = None  # no answer: the submission stays unconfirmed
         try:
             response = await request.response()
-            errors = sub.ajax_errors(await response.text()) if response else None
-        except Exception:  # noqa: BLE001 - no answer to read: the submission stays unconfirmed
-            errors = None
+            if response is not None:
+                errors = []  # an answer whose body went with the page it led to: that page tells
+                errors = sub.ajax_errors(await response.text())
+        except Exception:  # noqa: BLE001 - see above
+            pass
         finally:
             if tab.submit is request:
                 tab.answered.set()
@@ -333,8 +336,8 @@ class Batch:
             return
         try:
             errors = await tab.page.evaluate(sub.ERRORS)
-        except Exception:  # noqa: BLE001 - the page moved on (or closed): it is not the form's errors
-            errors = []
+        except Exception:  # noqa: BLE001 - the page moved on (its next page is read) or closed
+            return
         if tab.ended.done() or not tab.posted:
             return
         if errors:
