@@ -9,6 +9,7 @@ import pathlib
 import itertools
 import signal
 import sys
+import zipfile
 
 import pytest
 
@@ -170,7 +171,7 @@ def test_five_records_filled_ahead_and_submitted_by_the_operator(operator_browse
     data = records(new_prefix("P"))
     keys = [r["ID"] for r in data]
     registos = write_records(tmp_path / "propostas", data, fmt)
-    status_path = tmp_path / "propostas.relatorio.estado.jsonl"
+    status_path = tmp_path / f"propostas.{fmt}.relatorio.estado.jsonl"
 
     async def operate():
         proc = await lote(registos, "--chave", "ID", "--abas", "2")
@@ -200,7 +201,7 @@ def test_five_records_filled_ahead_and_submitted_by_the_operator(operator_browse
         assert list(states.values()).count("preenchido") <= 2
     for key in keys:  # each submission on disk before it went, then its answer
         assert [s for s, k in order if k == key] == ["preenchido", "a_submeter", "submetido"]
-    with (tmp_path / "propostas.relatorio.csv").open(encoding="utf-8") as f:
+    with (tmp_path / f"propostas.{fmt}.relatorio.csv").open(encoding="utf-8") as f:
         report = list(csv.DictReader(f))
     assert [(r["chave"], r["resultado"], r["campos_certos"], r["campos_esperados"]) for r in report] == \
         [(k, "submetido", "3", "3") for k in keys]
@@ -221,7 +222,8 @@ def test_killed_between_submit_and_answer_nothing_is_submitted_twice(operator_br
     registos = write_records(tmp_path / "propostas", data, "jsonl")
     report_path = tmp_path / "relatorio.json"
     status_path = tmp_path / "relatorio.estado.jsonl"
-    extra = ("--chave", "ID", "--relatorio", str(report_path))
+    evidence = tmp_path / "evidencias"
+    extra = ("--chave", "ID", "--relatorio", str(report_path), "--evidencias", str(evidence))
 
     def state(key):
         return last_states(status_lines(status_path)).get(key)
@@ -275,6 +277,11 @@ def test_killed_between_submit_and_answer_nothing_is_submitted_twice(operator_br
     report = json.loads(report_path.read_text(encoding="utf-8"))
     assert {r["chave"]: r["resultado"] for r in report} == dict(last_states(after))
     assert next(r for r in report if r["chave"] == b)["motivo"].startswith("submissão por confirmar")
+    # the failed record's evidence, named for its key; none for the records that landed
+    assert sorted(p.name for p in evidence.iterdir()) == [f"{k[1]}.html", f"{k[1]}.log", f"{k[1]}.png"]
+    why = (evidence / f"{k[1]}.log").read_text(encoding="utf-8")
+    assert why.startswith(f"Registo {k[1]}:\n  o preenchimento parou") and "fCtApexPreencPopupLovId" in why
+    assert "Rui Sá" in why and "Ana Lima" not in why  # the lines of its own fill, not the others'
 
 
 @pytest.mark.parametrize("stop", ["sigterm", "ctrl-c"])
@@ -287,7 +294,7 @@ def test_a_stopped_run_leaves_no_tab_and_the_resumed_run_submits_nothing_twice(
     data = records(new_prefix("T"))[:3]
     k = [r["ID"] for r in data]
     registos = write_records(tmp_path / "propostas", data, "json")
-    status_path = tmp_path / "propostas.relatorio.estado.jsonl"
+    status_path = tmp_path / "propostas.json.relatorio.estado.jsonl"
     reason, status = {"sigterm": ("execução terminada por um sinal (SIGTERM)", 143),
                       "ctrl-c": ("execução parada pelo operador", 130)}[stop]
 
@@ -341,7 +348,7 @@ def test_a_refused_submit_is_rejeitado_and_stays_in_front_until_submitted_again(
     key = data[0]["ID"]
     server.reject.add(data[0]["NOME"])
     registos = write_records(tmp_path / "propostas", data, "json")
-    status_path = tmp_path / "propostas.relatorio.estado.jsonl"
+    status_path = tmp_path / "propostas.json.relatorio.estado.jsonl"
 
     async def operate():
         proc = await lote(registos, "--chave", "ID", url=server.url("ajax=1" if submit == "ajax" else ""))
@@ -372,5 +379,30 @@ def test_a_page_that_is_not_the_form_stops_the_run(lote, run, tmp_path):
 
     rc, out = run(start())
     assert rc == 1 and "Erro: a execução parou: a página" in out and "não tem nenhum dos itens do mapa" in out
-    states = last_states(status_lines(tmp_path / "propostas.relatorio.estado.jsonl"))
+    states = last_states(status_lines(tmp_path / "propostas.json.relatorio.estado.jsonl"))
     assert set(states.values()) == {"parado"} and len(states) <= 2  # the tabs open then, not the rest
+
+
+def test_two_records_files_of_one_base_name_keep_two_reports(operator_browser, lote, run, tmp_path):
+    """a.jsonl, then a.csv with someone else (keys by position in both): each is filled and
+    submitted, and each keeps its own report and status file."""
+    _, context = operator_browser
+    files = [write_records(tmp_path / "a", records(new_prefix("J"))[:1], "jsonl"),
+             write_records(tmp_path / "a", records(new_prefix("K"))[1:2], "csv")]
+
+    async def operate(registos):
+        proc = await lote(registos, "--traco", str(registos) + ".zip")
+        page, _ = await proc.front_tab(context)
+        name = await page.input_value("#P1_NOME")
+        await page.click("#SUBMETER")
+        return await proc.wait(), name
+
+    outcomes = [run(operate(f)) for f in files]
+    assert outcomes == [(0, PEOPLE[0][0]), (0, PEOPLE[1][0])], (tmp_path / "saida.txt").read_text()
+    for path in files:
+        with path.with_name(path.name + ".relatorio.csv").open(encoding="utf-8") as f:
+            assert [(r["chave"], r["resultado"]) for r in csv.DictReader(f)] == [("1", "submetido")]
+        status = status_lines(path.with_name(path.name + ".relatorio.estado.jsonl"))
+        assert [line["registos"] for line in status if "chave" not in line] == [str(path)]
+        with zipfile.ZipFile(str(path) + ".zip") as z:  # --traco: the run's trace
+            assert any(name.endswith(".trace") for name in z.namelist())

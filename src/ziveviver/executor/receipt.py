@@ -6,6 +6,8 @@ import json
 import os
 import pathlib
 
+from .cli import count
+
 # States of a receipt row that mean the data did not land.
 FAILED_STATES = ("diferente", "nao_encontrado")
 RECEIPT_COLUMNS = ("secao", "coluna", "linha", "seletor", "tipo", "estado", "esperado", "obtido", "exibido")
@@ -93,13 +95,8 @@ def receipt_table(rows):
     for r in rows:
         counts[r["estado"]] = counts.get(r["estado"], 0) + 1
     summary = ", ".join(count(counts[k], *words) for k, words in STATE_COUNTS.items() if k in counts)
-    lines.append(f"\n{count(len(rows), 'linha', 'linhas')} no recibo: {summary}.")
+    lines.append(f"\n{count(len(rows), 'linha')} no recibo: {summary}.")
     return "\n".join(lines).lstrip("\n")
-
-
-def count(n, singular, plural=None):
-    """"1 erro", "2 erros": the count with the word in the number it takes."""
-    return f"{n} {singular if n == 1 else plural or singular + 's'}"
 
 
 def findings_table(findings):
