@@ -81,6 +81,9 @@
  *   submits                    [{request, ajax, result}] one per page submit tried
  *                              (button #SUBMETER, apex.submit, the dynamic action)
  *   ajaxResults                [{name, ok, text|error}] one per ajax call answered
+ *   standin                    (not enumerable) what the widget families kept in files of
+ *                              their own (ig.js) build on: $, registerItem(id), serverCall,
+ *                              delayLinger, answerMs, spinner
  */
 (function () {
   "use strict";
@@ -607,14 +610,19 @@
   // Every t-Form-fieldContainer with id ITEM_CONTAINER holds an APEX item.
   function registerItems(root) {
     root.querySelectorAll(".t-Form-fieldContainer[id$='_CONTAINER']").forEach((c) => {
-      const id = c.id.slice(0, -"_CONTAINER".length);
-      const node = byId(id);
-      if (!node || items[id]) return;
-      const kind = kindOf(node);
-      makeItem(id, node, kind, IMPLS[kind](node));
-      if (kind === "popuplov") lovs[id] = new PopupLov(items[id]);
-      if (node.classList.contains("apex-item-autocomplete")) autocomplete(node, CIDADES);
+      registerItem(c.id.slice(0, -"_CONTAINER".length));
     });
+  }
+
+  // The item whose element has this id, made an APEX item (once).
+  function registerItem(id) {
+    const node = byId(id);
+    if (!node || items[id]) return items[id];
+    const kind = kindOf(node);
+    makeItem(id, node, kind, IMPLS[kind](node));
+    if (kind === "popuplov") lovs[id] = new PopupLov(items[id]);
+    if (node.classList.contains("apex-item-autocomplete")) autocomplete(node, CIDADES);
+    return items[id];
   }
 
   function apexItem(idOrNode) {
@@ -1036,7 +1044,8 @@
 
   // APEX's page submit: the request goes into p_request and the form is posted to its
   // action (form.submit(), a real navigation); with submitAjax the form's data is posted by
-  // ajax to wwv_flow.accept instead, as a page that reloads only on success does.
+  // ajax to wwv_flow.accept instead, as a page that reloads only on success does: its JSON
+  // answer either redirects ({redirectURL}) or brings the errors to show ({errors}).
   function submitPage(request) {
     const form = byId("wwvFlowForm");
     const entry = { request: request || "", ajax: !!zv.submitAjax, result: null };
@@ -1048,8 +1057,12 @@
     }
     const body = new URLSearchParams(new FormData(form));
     fetch("wwv_flow.accept", { method: "POST", body }).then(
-      (r) => { entry.result = r.status; },
-      (e) => { entry.result = "erro: " + String((e && e.message) || e); });
+      (r) => { entry.result = r.status; return r.ok ? r.json().catch(() => null) : null; },
+      (e) => { entry.result = "erro: " + String((e && e.message) || e); return null; })
+      .then((answer) => {
+        if (answer && answer.errors && window.apex.message) window.apex.message.showErrors(answer.errors);
+        else if (answer && answer.redirectURL) location.href = answer.redirectURL;
+      });
   }
 
   // An ajax call to an application process, as apex.server.process makes it.
@@ -1107,6 +1120,11 @@
     },
     blockAdd(prefix, on) { grids[prefix].block(on); },
     expireSession() { zv.sessionExpired = true; },
+  });
+
+  // For the widget families kept in files of their own (ig.js): the pieces they build on.
+  Object.defineProperty(zv, "standin", {
+    value: { $, registerItem, serverCall, delayLinger, answerMs, spinner },
   });
 
   // ---------------------------------------------------------------- start up

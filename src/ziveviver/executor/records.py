@@ -15,7 +15,7 @@ import re
 from dataclasses import dataclass
 
 from .cli import InputError
-from .inputs import SECTIONS, _json_reason, check_data, is_blank, load_json, simple_fields
+from .inputs import SECTIONS, _json_reason, check_data, is_blank, load_json, read_text, simple_fields
 
 FORMATS = {".json": "json", ".jsonl": "jsonl", ".ndjson": "jsonl", ".csv": "csv",
            ".xlsx": "xlsx", ".xlsm": "xlsx"}
@@ -45,18 +45,7 @@ def file_format(path):
 
 
 def _read_text(path):
-    try:
-        raw = pathlib.Path(path).read_bytes()
-    except FileNotFoundError:
-        raise InputError([f"registos: o ficheiro {path} não existe."]) from None
-    except OSError as e:
-        raise InputError([f"registos: não foi possível ler {path}: {e.strerror or e}."]) from None
-    try:
-        return raw.decode("utf-8-sig")
-    except UnicodeDecodeError as e:
-        line = raw[:e.start].count(b"\n") + 1
-        raise InputError([f"registos: {path} não está em UTF-8 (byte inválido na linha {line}); "
-                          "guarde o ficheiro com a codificação UTF-8."]) from None
+    return read_text(path, "registos")
 
 
 def read_rows(path, sheet=None):
@@ -264,6 +253,10 @@ def make_records(rows, fmt, mapping, key_column=None):
         if unknown:
             warnings.append(f"colunas dos registos que o mapa não tem (não são preenchidas): "
                             f"{', '.join(unknown)}.")
+    columns = list(dict.fromkeys(c for _, row in rows if isinstance(row, dict) for c in row))
+    if key_column is not None and rows and key_column not in columns:
+        raise InputError([f'--chave: os registos não têm a coluna "{key_column}"; as colunas são: '
+                          f"{', '.join(map(str, columns))}."])
     keys = {}
     for position, (where, row) in enumerate(rows, 1):
         if not isinstance(row, dict):
