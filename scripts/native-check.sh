@@ -55,8 +55,8 @@ if [ "$kind" = asan ]; then
   export PYTHONMALLOC=malloc
   asan_options="abort_on_error=1:strict_init_order=1:detect_stack_use_after_return=0"
   export ASAN_OPTIONS="detect_leaks=0:$asan_options"
-  export ZV_LSAN_ASAN_OPTIONS="detect_leaks=1:$asan_options"
-  export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0:fast_unwind_on_malloc=0"
+  export ZV_LSAN_ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0:$asan_options"
+  export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
   export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 fi
 
