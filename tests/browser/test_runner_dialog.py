@@ -2,20 +2,13 @@
 opens its "Novo" dialog at start-up; the dialog page's iframe holds the same form): preencher
 with --url (the dialog found, or named with --quadro) and over CDP fills the dialog page and
 leaves the top page's items alone; mapear maps the dialog page and says so, and with several
-iframes holding APEX items asks for --quadro; lote counts the dialog page's own submit as the
-record's submission and a cancelled dialog as none."""
+iframes holding APEX items asks for --quadro."""
 import asyncio
-import json
-import sys
 
 import pytest
-from lote_files import write_records
-from test_lote import close_tabs, front_tab, last_states, operator_browser, status_lines, until  # noqa: F401
-from test_runner import EXPECTED, GUARD, PROGRESS, Handler, cdp_chromium, filled, files, runner, server  # noqa: F401
+from test_runner import EXPECTED, PROGRESS, Handler, cdp_chromium, filled, files, runner, server  # noqa: F401
 
 DIALOG = ".ui-dialog--apex iframe"
-LOTE_MAPA = {"NOME": {"WebSel": "#P1_NOME", "ColTipo": "text"},
-             "PAIS": {"WebSel": "#P1_PAIS", "ColTipo": "dropdownlist"}}
 SAYS_DIALOG = 'O formulário está no diálogo aberto "Novo pedido": a {verb} o diálogo ('
 # Two iframes of APEX forms side by side, neither in a dialog.
 TWO_FRAMES = (b"<!doctype html><html><body><h1>Duas</h1>"
@@ -98,42 +91,3 @@ def test_mapear_asks_which_of_several_iframes(server, tmp_path):
     assert named.returncode == 0, named.stderr
     assert f"({server.base}/form.html?pagina=5)" in named.stdout
 
-
-def test_lote_counts_the_dialog_pages_own_submit_and_not_a_cancel(server, operator_browser, run, tmp_path):
-    """Four records, each filled in the dialog page its tab opens; the operator submits three
-    with the dialog page's own button (a POST of the iframe, then the dialog closes) and cancels
-    the second with Escape: three "submetido", the cancelled one not."""
-    address, context = operator_browser
-    (tmp_path / "mapa.json").write_text(json.dumps(LOTE_MAPA), encoding="utf-8")
-    people = [("Ana Lima", "PT"), ("Rui Sá", "PT"), ("Eva Costa", "BR"), ("Ivo Reis", "PT")]
-    recs = [{"ID": f"D{i}", "NOME": n, "PAIS": p, "RepAtivarPreenc": 0} for i, (n, p) in enumerate(people, 1)]
-    registos = write_records(tmp_path / "propostas", recs, "json")
-    status_path = tmp_path / "propostas.json.relatorio.estado.jsonl"
-    server.posts.clear()
-
-    async def operate():
-        log = (tmp_path / "saida.txt").open("ab")
-        proc = await asyncio.create_subprocess_exec(
-            sys.executable, "-m", "ziveviver", "lote", "--url", server.base + "/form.html?novo=1",
-            "--mapa", str(tmp_path / "mapa.json"), "--registos", str(registos), "--cdp", address,
-            "--chave", "ID", "--abas", "2", stdin=asyncio.subprocess.PIPE, stdout=log, stderr=log)
-        done = []
-        while len(done) < len(recs):
-            page, key = await front_tab(context, done=done)
-            done.append(key)
-            frame = await (await page.query_selector(DIALOG)).content_frame()
-            if key == "D2":
-                await frame.press("#P1_NOME", "Escape")
-            else:
-                await frame.click("#SUBMETER")
-            await until(lambda: last_states(status_lines(status_path)).get(key) in ("submetido", "parado"))
-        return await proc.wait()
-
-    try:
-        code = run(asyncio.wait_for(operate(), GUARD))
-    finally:
-        run(close_tabs(context))
-    assert last_states(status_lines(status_path)) == {
-        "D1": "submetido", "D2": "parado", "D3": "submetido", "D4": "submetido"}, (tmp_path / "saida.txt").read_text()
-    assert code == 1  # a record left without its submission
-    assert server.posts.count("/wwv_flow.accept") == 3

@@ -7,8 +7,6 @@ frame of the page that holds them (several: the user is asked for ``--quadro``).
 
 What is found is a Playwright ``Page`` or ``Frame``; the library takes either.
 """
-from urllib.parse import urlsplit
-
 from .browser import ANY_PRESENT, mapped_selectors
 from .cli import RunError, say
 
@@ -31,11 +29,6 @@ def add_option(p):
     p.add_argument("--quadro", metavar="SELETOR",
                    help="o iframe onde está o formulário (ex.: \".ui-dialog--apex iframe\"); sem ele "
                         "usa-se o diálogo do APEX aberto, ou a própria página")
-
-
-def page_of(target):
-    """The tab of a form: the page itself, or a frame's page."""
-    return target if hasattr(target, "is_closed") else target.page
 
 
 def is_gone(target):
@@ -126,35 +119,3 @@ async def frame_to_map(page, quadro=None):
         return await named_frame(page, quadro)
     return await _pick(page, HAS_ITEMS, None, "ler")
 
-
-def _is_dialog_submit(request, frame):
-    """The dialog page's own submit: a POST of its frame that navigates it, or that goes to
-    APEX's page-submit endpoint (wwv_flow.accept, or .../accept under friendly URLs)."""
-    try:
-        if request.method != "POST" or request.frame != frame:
-            return False
-    except Exception:  # noqa: BLE001 - a request without a frame (a worker's) is not the form's
-        return False
-    return request.is_navigation_request() or urlsplit(request.url).path.endswith(("wwv_flow.accept", "/accept"))
-
-
-def watch_dialog(page, form, submitted, cancelled):
-    """For a form in a dialog page (`form` a frame below the page's main frame): calls
-    `submitted()` when the dialog closes after the dialog page's own submit (APEX's "Close
-    Dialog" after the page was accepted), `cancelled()` when it closes without one (Escape, its
-    close button). False, watching nothing, when the form is the page's own."""
-    if form is page or form is page.main_frame or not hasattr(form, "parent_frame"):
-        return False
-    posted = False
-
-    def on_request(request):
-        nonlocal posted
-        posted = posted or _is_dialog_submit(request, form)
-
-    def on_detached(frame):
-        if frame == form:
-            (submitted if posted else cancelled)()
-
-    page.on("request", on_request)
-    page.on("framedetached", on_detached)
-    return True
