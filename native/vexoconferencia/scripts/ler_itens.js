@@ -27,10 +27,10 @@
       const id = c.id.slice(0, -'_CONTAINER'.length);
       if (byId(id)) found.add(id);
     });
-    const ITEM_CLASS = /\b(apex-item-(text|textarea|select|radio|checkbox|datepicker|popup-lov|number|display-only|autocomplete)|text_field|textarea|selectlist|radio_group|checkbox_group|display_only)\b/;
+    const ITEM_CLASS = /\b(apex-item-(text|textarea|select|radio|checkbox|datepicker|popup-lov|number|display-only|autocomplete|yes-no)|text_field|textarea|selectlist|radio_group|checkbox_group|display_only)\b/;
     document.querySelectorAll('[id]').forEach((el) => {
       let id = el.id;
-      if (el.tagName === 'A-DATE-PICKER') { found.add(id); return; }
+      if (el.tagName === 'A-DATE-PICKER' || el.tagName === 'A-SELECT') { found.add(id); return; }
       if (typeof el.className !== 'string' || !ITEM_CLASS.test(el.className)) return;
       if (/_input$/.test(id) && el.parentElement && el.parentElement.tagName === 'A-DATE-PICKER') return;
       if (/_DISPLAY$/.test(id)) id = id.slice(0, -'_DISPLAY'.length);
@@ -109,8 +109,9 @@
       itemType: known && api.item_type ? String(api.item_type) : null,
       tag,
       type: tag === 'input' ? (node.getAttribute('type') || 'text').toLowerCase() : '',
-      cls: (typeof node.className === 'string' ? node.className : '') + (inner ? ' ' + inner.className : ''),
-      multiple: !!node.multiple,
+      cls: (typeof node.className === 'string' ? node.className : '') + (inner ? ' ' + inner.className : '')
+        + (node.closest('.apex-item-single-checkbox') ? ' apex-item-single-checkbox' : ''),
+      multiple: !!node.multiple || node.getAttribute('multi-value') === 'true',
       format: node.getAttribute('format') || node.getAttribute('data-format') || null,
       options: options.length,
       optionType: options.length ? (options[0].type || '').toLowerCase() : '',

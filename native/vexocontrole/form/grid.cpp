@@ -87,6 +87,8 @@ constexpr CellKind kCellKinds[] = {
     {"dropdownlist", "fCtApexPreencDropDownList"},
     {"checkboxmultiple", "fCtPreencCheckMultiple"},
     {"popuplovid", "fCtApexPreencPopupLovId"},
+    {"switch", "fCtPreencSwitch"},
+    {"checkbox", "fCtPreencCheckbox"},
 };
 constexpr std::size_t kCellKindCount = sizeof(kCellKinds) / sizeof(kCellKinds[0]);
 

@@ -417,6 +417,7 @@
       displayValueFor: impl.displayFor || ((v) => v),
       _shown: impl.shown || impl.get, // internal: what the user sees
       isDisabled: impl.isDisabled || (() => !!node.disabled),
+      getValidity: () => ({ valid: impl.isValid ? impl.isValid() : true }),
       disable: impl.disable || (() => { node.disabled = true; node.classList.add("apex_disabled"); }),
       enable: impl.enable || (() => { node.disabled = false; node.classList.remove("apex_disabled"); }),
       isEmpty() {
@@ -438,6 +439,8 @@
 
   // APEX's item_type for the kinds the page has (a 20.x date picker is a TEXT item).
   function itemTypeOf(node, kind) {
+    const extra = EXTRA_KINDS.find((k) => k.kind === kind);
+    if (extra) return extra.itemType;
     if (kind === "text" && node.classList.contains("apex-item-autocomplete")) return "AUTOCOMPLETE";
     return {
       datepicker: "DATE_PICKER", radio: "RADIO_GROUP", checkbox: "CHECKBOX_GROUP", select: "SELECT",
@@ -586,7 +589,13 @@
     };
   }
 
+  // Item kinds another stand-in file adds (window.__zvTipos, loaded before this one): each
+  // {kind, itemType, match(node), impl(node)}, impl giving the same shape as the impls below.
+  const EXTRA_KINDS = Array.isArray(window.__zvTipos) ? window.__zvTipos : [];
+
   function kindOf(node) {
+    const extra = EXTRA_KINDS.find((k) => k.match(node));
+    if (extra) return extra.kind;
     if (node.tagName === "A-DATE-PICKER") return "datepicker";
     if (node.classList.contains("apex-item-radio")) return "radio";
     if (node.classList.contains("apex-item-checkbox")) return "checkbox";
@@ -607,6 +616,7 @@
     textarea: textImpl,
     text: textImpl,
   };
+  EXTRA_KINDS.forEach((k) => { IMPLS[k.kind] = k.impl; });
 
   // Every t-Form-fieldContainer with id ITEM_CONTAINER holds an APEX item.
   function registerItems(root) {
