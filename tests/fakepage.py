@@ -93,8 +93,9 @@ class FakePage:
 
 
 class FakeHandle:
-    """What wait_for_function hands back: json_value() gives `value`; both of its operations
-    are recorded on the page as ("handle.<op>", None, {})."""
+    """What wait_for_function (or, scripted, wait_for_selector) hands back: json_value() and
+    evaluate() give `value`; its operations are recorded on the page as ("handle.<op>", None,
+    {...})."""
 
     def __init__(self, page, value):
         self.page, self.value = page, value
@@ -105,6 +106,10 @@ class FakeHandle:
 
     def dispose(self):
         return self.page._do("handle.dispose", None, {})
+
+    async def evaluate(self, script, *args):
+        await self.page._do("handle.evaluate", None, {"script": script, "args": args})
+        return self.value
 
 
 class _Keyboard:

@@ -137,7 +137,9 @@ Task<void> field_line(PyObject* page, const char* secao, PyObject* coluna, PyObj
   l.seletor = sel.get();
   l.tipo = tipo.get();
   Kind k = dispatch_kind(tipo.get());
-  bool blank = k == Kind::popuplovid ? lov_blank(value) : value_blank(value);
+  // A multi-select's empty list is no blank: the fill clears the selection.
+  bool cleared = k == Kind::multiselect && (PyList_Check(value) || PyTuple_Check(value));
+  bool blank = k == Kind::popuplovid ? lov_blank(value) : !cleared && value_blank(value);
   if (!sel || !PyUnicode_Check(sel.get())) {
     l.esperado = blank ? Ref() : str(value);
     emit(out, t, l);
@@ -267,6 +269,11 @@ Task<void> grid_lines(PyObject* page, const char* secao, const char* add, const 
   const Py_ssize_t have = PyList_GET_SIZE(rows.get());
   summary.obtido = integer(have);
   summary.estado = have == n ? kIgual : kDiferente;
+  // An Interactive Grid read through its model may hold rows it never saved.
+  if (truthy(got(shown.get(), "unsaved").get())) {
+    summary.estado = kDiferente;
+    summary.exibido = text("alterações por gravar");
+  }
   emit(out, t, summary);
 
   // The records are the last rows the grid shows.

@@ -2,7 +2,8 @@
 // read (esperar_pagina.js), asks it for its items and row-editor regions (ler_itens.js), then
 // decides here, for every item, the widget kind the fills use (from APEX's item_type, else
 // from the markup), the data column name and the value the page holds now. Nothing in the
-// page is changed.
+// page is changed. An Interactive Grid's section names its toolbar buttons by data-action
+// (ler_ig.js).
 //
 // Result: {"mapa", "dados", "itens", "grelhas", "pagina", "problema"}:
 //   mapa      column -> {"WebSel", "ColTipo", "Rotulo"[, "Formato"]} in page order, simple
@@ -217,6 +218,33 @@ void put(PyObject* dict, const std::string& key, PyObject* value) {
   check(PyDict_SetItem(dict, k.get(), value));
 }
 
+// A row editor the scan found around an Interactive Grid's toolbar (its region div.a-IG#<id>_ig).
+bool any_interactive_grid(PyObject* editor_facts) {
+  if (!PyList_Check(editor_facts)) return false;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(editor_facts); ++i) {
+    std::string id = fact_text(PyList_GET_ITEM(editor_facts, i), "id");
+    if (id.size() > 3 && id.compare(id.size() - 3, 3, "_ig") == 0) return true;
+  }
+  return false;
+}
+
+// An Interactive Grid (ler_ig.js) stands in for the row editor the scan found around its
+// toolbar: the region's static id and title, and its buttons by their data-action.
+void take_interactive_grids(PyObject* editor_facts, PyObject* igs) {
+  if (!PyList_Check(editor_facts) || !PyList_Check(igs)) return;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(editor_facts); ++i) {
+    PyObject* ef = PyList_GET_ITEM(editor_facts, i);
+    for (Py_ssize_t j = 0; j < PyList_GET_SIZE(igs); ++j) {
+      PyObject* ig = PyList_GET_ITEM(igs, j);
+      if (!PyDict_Check(ef) || fact_text(ef, "id").empty() || fact_text(ef, "id") != fact_text(ig, "ig")) continue;
+      check(PyDict_SetItemString(ef, "id", fact(ig, "regiao").get()));
+      check(PyDict_SetItemString(ef, "title", fact(ig, "titulo").get()));
+      check(PyDict_SetItemString(ef, "add", fact(ig, "add").get()));
+      check(PyDict_SetItemString(ef, "save", fact(ig, "save").get()));
+    }
+  }
+}
+
 Ref button(PyObject* facts, const char* key) {
   Row b;
   Ref sel = fact(facts, key);
@@ -245,6 +273,10 @@ Task<Ref> fCtMapearPagina(Call c) {
   // The row editors, their sections guessed from the region's title.
   std::vector<Editor> editors;
   Ref editor_facts = fact(page.get(), "editors");
+  if (any_interactive_grid(editor_facts.get())) {
+    Ref igs = co_await pg::evaluate(pPage, ZC_SCRIPT(ler_ig));
+    take_interactive_grids(editor_facts.get(), igs.get());
+  }
   if (PyList_Check(editor_facts.get())) {
     bool has_holders = false;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(editor_facts.get()); ++i) {

@@ -210,7 +210,8 @@ void judge_values(Verdict& v, Kind k, const Field& f, PyObject* facts, PyObject*
         continue;
       }
       Py_DECREF(it);
-      if (!value_blank(val)) any_value = true;
+      any_value = true;  // an empty list is a value: the fill clears the selection
+      if (value_blank(val)) v.add(0, at + "lista vazia: o preenchimento limpa a seleção");
       continue;
     }
     if (k == Kind::popuplovid ? lov_blank(val) : value_blank(val)) continue;

@@ -25,10 +25,13 @@ constexpr PauseEntry kPauses[] = {
      "quiet window)",
      5000, 0},
     {PausePoint::GridAdd, "grelha_inserir", 1200, "grelha_inserir",
-     "the row editor's first mapped cell attached and shown", 15000, 0},
+     "the row editor's first mapped cell attached and shown; in an Interactive Grid, the new "
+     "row in edit mode",
+     15000, 0},
     {PausePoint::GridSave, "grelha_gravar", 1800, "grelha_gravar",
      "the save finished: no processing indicator, the add button enabled again, no request in "
-     "flight",
+     "flight; in an Interactive Grid, its save request over (interactivegridsave, or no unsaved "
+     "change) and no request in flight",
      30000, 0},
 };
 
@@ -61,7 +64,7 @@ Ref value_set(const PauseSite& s) {
   return call_method(s.found, N->get.get(), ZV_STR("foundId"));
 }
 
-// The condition script's argument: {ponto, marca, item, valor, seletor, quieto}.
+// The condition script's argument: {ponto, marca, item, valor, seletor, grelha, quieto}.
 Ref condition_argument(const PauseEntry& e, const PauseSite& s) {
   static unsigned long long marks = 0;
   Ref arg = check(PyDict_New());
@@ -73,6 +76,7 @@ Ref condition_argument(const PauseEntry& e, const PauseSite& s) {
   check(PyDict_SetItemString(arg.get(), "item", or_none(s.item)));
   check(PyDict_SetItemString(arg.get(), "valor", value_set(s).get()));
   check(PyDict_SetItemString(arg.get(), "seletor", or_none(s.selector)));
+  check(PyDict_SetItemString(arg.get(), "grelha", or_none(s.grid)));
   check(PyDict_SetItemString(arg.get(), "quieto", quieto.get()));
   return arg;
 }

@@ -40,6 +40,7 @@ struct PauseSite {
   PyObject* found = nullptr;     // popup LOV: the row search's result (foundId: the value set)
   PyObject* selector = nullptr;  // grid add: the first mapped cell; grid save: the add button
   PyObject* limit = nullptr;     // idle wait: its pTimeout
+  PyObject* grid = nullptr;      // grid add / save: the Interactive Grid's static id, when it is one
 };
 
 // True when the pacing in force in the current context is the adaptive one.

@@ -116,3 +116,25 @@ def ritmo(request):
 
     with pacing.definir(request.param):
         yield request.param
+
+
+@pytest.fixture
+def log():
+    """Debug on, lines kept in memory (the grids' nested controllers too)."""
+    import sys
+
+    sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
+    from fakepage import RecordingLogger
+    from ziveviver import vexocontrole as vc
+
+    saved = vc.gDebugDev, vc.objfLog, vc.VexoFuncoes
+    lines = RecordingLogger()
+
+    class Factory:
+        @staticmethod
+        def fLog(**kw):
+            return lines
+
+    vc.gDebugDev, vc.objfLog, vc.VexoFuncoes = True, lines, Factory
+    yield lines
+    vc.gDebugDev, vc.objfLog, vc.VexoFuncoes = saved

@@ -77,3 +77,17 @@ def at_condition(ponto):
     reach `when` as `kw`)."""
     return lambda name, args, kw=None: (name == "wait_for_function"
                                         and ((kw or {}).get("arg") or {}).get("ponto") == ponto)
+
+
+class Pauses:
+    """The real page; its fixed pauses (wait_for_timeout) are also noted in `ms`."""
+
+    def __init__(self, page):
+        self._page, self.ms = page, []
+
+    def __getattr__(self, name):
+        return getattr(self._page, name)
+
+    def wait_for_timeout(self, ms):
+        self.ms.append(ms)
+        return self._page.wait_for_timeout(ms)

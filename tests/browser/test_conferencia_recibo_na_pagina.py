@@ -143,3 +143,21 @@ def test_without_apex_items_are_read_from_the_markup(open_form, run):
     assert [(r["coluna"], r["estado"], r["obtido"]) for r in rows] == [
         ("NOME", "igual", "Ana"), ("SEXO", "igual", "F"), ("CANAIS", "igual", ["EMAIL"]),
         ("IDIOMAS", "diferente", []), ("LIVRE", "igual", "Rui")]
+
+
+def test_an_empty_multiselect_list_clears_the_selection_and_the_check_and_receipt_say_so(open_form, run):
+    page = open_form()
+    mapa = {"IDIOMAS": {"WebSel": "#P1_IDIOMAS", "ColTipo": "multiselect"}}
+    dados = {"IDIOMAS": [], "RepAtivarPreenc": 0}
+
+    async def go():
+        await page.evaluate("apex.item('P1_IDIOMAS').setValue(['PT', 'EN'])")
+        found = await cf.fCtVerificarMapa(page, mapa, dados)
+        await vc.VexoControleApex(page, False).fCtPreencTodoForm(mapa, dados)
+        return found, await page.evaluate("__zv.dom('P1_IDIOMAS')"), await cf.fCtConferirForm(page, mapa, dados)
+
+    found, selected, rows = run(go())
+    assert [(f["veredito"], f["mensagem"]) for f in found if f["coluna"] == "IDIOMAS"] == [
+        ("ok", "lista vazia: o preenchimento limpa a seleção")]
+    assert selected == []
+    assert [(r["estado"], r["esperado"], r["obtido"]) for r in rows] == [("igual", [], [])]

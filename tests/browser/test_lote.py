@@ -8,6 +8,7 @@ import os
 import pathlib
 import signal
 import sys
+import zipfile
 
 import pytest
 
@@ -98,7 +99,7 @@ def test_five_records_filled_ahead_and_submitted_by_the_operator(operator_browse
     (tmp_path / "mapa.json").write_text(json.dumps(MAPA), encoding="utf-8")
     keys = [r["ID"] for r in records("P")]
     registos = write_records(tmp_path / "propostas", records("P"), fmt)
-    status_path = tmp_path / "propostas.relatorio.estado.jsonl"
+    status_path = tmp_path / f"propostas.{fmt}.relatorio.estado.jsonl"
 
     async def operate():
         proc = await start_lote(address, tmp_path, registos, "--chave", "ID", "--abas", "2")
@@ -127,7 +128,7 @@ def test_five_records_filled_ahead_and_submitted_by_the_operator(operator_browse
     for n in range(len(order)):  # never more than two forms open at once
         states = last_states({"chave": k, "estado": s} for s, k in order[:n + 1])
         assert list(states.values()).count("preenchido") <= 2
-    with (tmp_path / "propostas.relatorio.csv").open(encoding="utf-8") as f:
+    with (tmp_path / f"propostas.{fmt}.relatorio.csv").open(encoding="utf-8") as f:
         report = list(csv.DictReader(f))
     assert [(r["chave"], r["resultado"], r["campos_certos"], r["campos_esperados"]) for r in report] == \
         [(k, "submetido", "3", "3") for k in keys]
@@ -143,7 +144,8 @@ def test_killed_run_resumes_failed_record_goes_on_and_operator_skips_one(operato
     registos = write_records(tmp_path / "propostas", data, "jsonl")
     report_path = tmp_path / "relatorio.json"
     status_path = tmp_path / "relatorio.estado.jsonl"
-    extra = ("--chave", "ID", "--relatorio", str(report_path))
+    evidence = tmp_path / "evidencias"
+    extra = ("--chave", "ID", "--relatorio", str(report_path), "--evidencias", str(evidence))
 
     def state(key):
         return last_states(status_lines(status_path)).get(key)
@@ -186,6 +188,11 @@ def test_killed_run_resumes_failed_record_goes_on_and_operator_skips_one(operato
     assert 'data-id="99999"' in final["Q2"]["motivo"] and final["Q5"]["motivo"] == "ignorado pelo operador"
     report = json.loads(report_path.read_text(encoding="utf-8"))
     assert {r["chave"]: r["resultado"] for r in report} == dict(last_states(after))
+    # the failed record's evidence, named for its key; none for the records that landed
+    assert sorted(p.name for p in evidence.iterdir()) == ["Q2.html", "Q2.log", "Q2.png"]
+    why = (evidence / "Q2.log").read_text(encoding="utf-8")
+    assert why.startswith("Registo Q2:\n  o preenchimento parou") and "fCtApexPreencPopupLovId" in why
+    assert "Rui Sá" in why and "Ana Lima" not in why  # the lines of its own fill, not the others'
 
 
 def test_operator_stops_the_run_and_every_open_record_says_so(operator_browser, run, tmp_path):
@@ -208,7 +215,7 @@ def test_operator_stops_the_run_and_every_open_record_says_so(operator_browser, 
     finally:
         run(close_tabs(context))
     assert rc == 130, (tmp_path / "saida.txt").read_text()
-    lines = status_lines(tmp_path / "propostas.relatorio.estado.jsonl")
+    lines = status_lines(tmp_path / "propostas.json.relatorio.estado.jsonl")
     stopped = {line["chave"]: line["motivo"] for line in lines if line.get("estado") == "parado"}
     # the form in front and the one filled (or being filled) behind it; the third never opened
     assert stopped == {"S1": "execução parada pelo operador", "S2": "execução parada pelo operador"}
@@ -230,5 +237,39 @@ def test_a_page_that_is_not_the_form_stops_the_run(operator_browser, run, tmp_pa
 
     rc, err = run(start())
     assert rc == 1 and "Erro: a execução parou: a página" in err and "não tem nenhum dos itens do mapa" in err
-    states = last_states(status_lines(tmp_path / "propostas.relatorio.estado.jsonl"))
+    states = last_states(status_lines(tmp_path / "propostas.json.relatorio.estado.jsonl"))
     assert set(states.values()) == {"parado"} and len(states) <= 2  # the tabs open then, not the rest
+
+
+def test_two_records_files_of_one_base_name_keep_two_reports(operator_browser, run, tmp_path):
+    """a.jsonl, then a.csv with someone else (keys by position in both): each is filled and
+    submitted, and each keeps its own report and status file."""
+    address, context = operator_browser
+    (tmp_path / "mapa.json").write_text(json.dumps(MAPA), encoding="utf-8")
+    files = [write_records(tmp_path / "a", records("J")[:1], "jsonl"),
+             write_records(tmp_path / "a", records("K")[1:2], "csv")]
+
+    async def operate(registos):
+        proc = await start_lote(address, tmp_path, registos, "--traco", str(registos) + ".zip")
+        try:  # a run that fills nothing presents no tab: a generous bound, not a measure
+            page, _ = await asyncio.wait_for(front_tab(context), 120)
+        except asyncio.TimeoutError:
+            proc.kill()
+            await proc.wait()
+            raise
+        name = await page.input_value("#P1_NOME")
+        await page.click("#SUBMETER")
+        return await proc.wait(), name
+
+    try:
+        outcomes = [run(operate(f)) for f in files]
+    finally:
+        run(close_tabs(context))
+    assert outcomes == [(0, PEOPLE[0][0]), (0, PEOPLE[1][0])], (tmp_path / "saida.txt").read_text()
+    for path in files:
+        with path.with_name(path.name + ".relatorio.csv").open(encoding="utf-8") as f:
+            assert [(r["chave"], r["resultado"]) for r in csv.DictReader(f)] == [("1", "submetido")]
+        status = status_lines(path.with_name(path.name + ".relatorio.estado.jsonl"))
+        assert [line["registos"] for line in status if "chave" not in line] == [str(path)]
+        with zipfile.ZipFile(str(path) + ".zip") as z:  # --traco: the run's trace
+            assert any(name.endswith(".trace") for name in z.namelist())

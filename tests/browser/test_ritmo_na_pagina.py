@@ -10,7 +10,7 @@ import pytest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 
-from fakepage import RecordingLogger  # noqa: E402
+from pagefaults import Pauses  # noqa: E402
 from ziveviver import ritmo  # noqa: E402
 from ziveviver import vexocontrole as vc  # noqa: E402
 
@@ -22,36 +22,6 @@ PLAIN_FORM = """<form>
   <div id="ED" hidden><input id="P2_TIT_NOME"></div>
   <button type="button" id="TIT_SAVE">Gravar</button>
 </form>"""
-
-
-class Pauses:
-    """The real page; its fixed pauses (wait_for_timeout) are also noted in `ms`."""
-
-    def __init__(self, page):
-        self._page, self.ms = page, []
-
-    def __getattr__(self, name):
-        return getattr(self._page, name)
-
-    def wait_for_timeout(self, ms):
-        self.ms.append(ms)
-        return self._page.wait_for_timeout(ms)
-
-
-@pytest.fixture
-def log():
-    """Debug on, lines kept in memory (the grids' nested controllers too)."""
-    saved = vc.gDebugDev, vc.objfLog, vc.VexoFuncoes
-    lines = RecordingLogger()
-
-    class Factory:
-        @staticmethod
-        def fLog(**kw):
-            return lines
-
-    vc.gDebugDev, vc.objfLog, vc.VexoFuncoes = True, lines, Factory
-    yield lines
-    vc.gDebugDev, vc.objfLog, vc.VexoFuncoes = saved
 
 
 @pytest.fixture

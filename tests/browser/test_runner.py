@@ -18,6 +18,7 @@ import sys
 import threading
 import time
 import urllib.request
+import zipfile
 
 import pytest
 
@@ -202,7 +203,8 @@ def test_preencher_fills_in_its_own_browser_and_shows_progress(server, files, tm
     assert filled(report["state"]) == EXPECTED
     assert report["notice"] is (aviso == "modal")
     if aviso == "janela":
-        assert done.stderr.startswith("Aviso: não foi possível mostrar a janela de aviso: ")
+        assert done.stderr.splitlines() == ["Aviso: não foi possível mostrar a janela de aviso: não há ambiente "
+                                            "gráfico (nem DISPLAY nem WAYLAND_DISPLAY); o formulário ficou preenchido."]
     else:
         assert done.stderr == ""
     assert not (tmp_path / "Logs").exists()
@@ -236,7 +238,7 @@ def test_preencher_guards_the_fill_and_ends_with_the_receipt(server, files, tmp_
     assert receipt[0] == "[Formulário]"
     assert [line.split()[:2] for line in receipt[1:7]] == [
         ["ok", "NOME"], ["ok", "SEXO"], ["vazio", "CIDADE"], ["ok", "PAIS"], ["ok", "OBS"], ["NÃO", "ENCONTRADO"]]
-    assert receipt[-2:] == ["6 linhas no recibo: 4 iguais, 1 vazios, 1 não encontrados.",
+    assert receipt[-2:] == ["6 linhas no recibo: 4 iguais, 1 vazio, 1 não encontrado.",
                             f"Recibo gravado em {recibo}"]
     assert "Aviso: há campos que não ficaram como os dados dizem (veja o recibo acima)." in done.stderr
     with recibo.open(encoding="utf-8", newline="") as f:
@@ -338,6 +340,16 @@ def test_mapear_over_cdp_reads_the_users_tab_and_leaves_the_browser_open(cdp_chr
     assert f"A ler o separador atual: {FORM_FILE_URL}" in done.stdout.splitlines()
     assert json.loads((tmp_path / "m.json").read_text(encoding="utf-8"))["SEXO"]["WebSel"] == "#P1_SEXO"
     assert proc.poll() is None  # the user's browser is still running
+
+
+def test_mapear_over_cdp_closes_the_tab_it_opened_and_only_that_one(cdp_chromium, tmp_path):
+    endpoint, proc = cdp_chromium("about:blank")
+    done = runner("mapear", "--cdp", endpoint, "--url", FORM_FILE_URL, "--saida", tmp_path / "m.json")
+    assert done.returncode == 0, done.stderr
+    assert f"Nenhum separador aberto em {FORM_FILE_URL}; a abri-lo num separador novo." in done.stdout
+    assert json.loads((tmp_path / "m.json").read_text(encoding="utf-8"))["NOME"]["WebSel"] == "#P1_NOME"
+    assert [address for address, _ in asyncio.run(tabs_of(endpoint))] == ["about:blank"]
+    assert proc.poll() is None
 
 
 @pytest.mark.skipif(shutil.which("xvfb-run") is None, reason="xvfb-run is not installed")
@@ -452,3 +464,57 @@ def test_the_demo_form_through_the_runner_with_the_debug_log(server, capsys):
         t["TIT_NOME"] for t in dados["Titulares"]]
     assert [row["P3_BEN_PERC"] for row in report["saved"]["beneficiarios"]] == [
         b["BEN_PERCENTUAL"] for b in dados["Beneficiarios"]]
+
+
+@pytest.mark.parametrize("command", ["preencher", "verificar", "mapear"])
+def test_a_page_given_as_a_relative_file_path_and_files_with_a_byte_order_mark(tmp_path, command):
+    """As the user's guide has it: --url the form's file, the mapping and data saved with a BOM."""
+    for name, value in (("mapa.json", MAPPING), ("dados.json", DATA)):
+        (tmp_path / name).write_bytes(b"\xef\xbb\xbf" + json.dumps(value).encode("utf-8"))
+    named = {"preencher": ["--mapa", str(tmp_path / "mapa.json"), "--dados", str(tmp_path / "dados.json"),
+                           "--headless", "--aviso", "nenhum", "--espera", "0"],
+             "verificar": ["--mapa", str(tmp_path / "mapa.json"), "--dados", str(tmp_path / "dados.json")],
+             "mapear": ["--saida", str(tmp_path / "lido.json")]}[command]
+    done = runner(command, "--url", "form.html", *named, cwd=DEMO_DIR)
+    assert done.returncode == 0, done.stderr
+    assert f"A carregar {FORM_FILE_URL} ..." in done.stdout.splitlines()
+    if command == "mapear":
+        assert json.loads((tmp_path / "lido.json").read_text(encoding="utf-8"))["NOME"]["WebSel"] == "#P1_NOME"
+    elif command == "verificar":
+        assert "0 erros" in done.stdout
+
+
+def test_the_demo_fills_under_the_adaptive_pacing_and_says_so(tmp_path):
+    done = runner("demo", "--saida", str(tmp_path), cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    said = [line for line in done.stdout.splitlines() if line.startswith("Preenchido em ")]
+    assert len(said) == 1 and said[0].endswith(
+        " s, ritmo adaptativo (o do executor por omissão; --ritmo literal para as pausas fixas).")
+
+
+@pytest.mark.parametrize("missing", [True, False], ids=["a field that did not land", "clean"])
+def test_preencher_keeps_evidence_of_a_field_that_did_not_land_and_none_of_a_clean_fill(files, tmp_path, capsys,
+                                                                                        missing):
+    """In this process, so that the debug log the evidence turns on goes to the test session's
+    log folder."""
+    mapping = dict(MAPPING, FALTA={"WebSel": "#P1_NAO_HA", "ColTipo": "text"}) if missing else MAPPING
+    data = dict(DATA, FALTA="x") if missing else DATA
+    folder, trace = tmp_path / "evidencias", tmp_path / "traco.zip"
+    status = main(["preencher", "--url", FORM_FILE_URL, *files(mapping, data), "--headless", "--aviso", "nenhum",
+                   "--espera", "0", "--evidencias", str(folder), "--traco", str(trace)])
+    out = capsys.readouterr().out
+    assert status == (1 if missing else 0), out
+    with zipfile.ZipFile(trace) as z:  # the whole fill's trace, either way
+        assert any(name.endswith(".trace") for name in z.namelist())
+    if not missing:
+        assert not folder.exists()
+        return
+    assert sorted(p.name for p in folder.iterdir()) == ["dados.html", "dados.log", "dados.png"]
+    log = (folder / "dados.log").read_text(encoding="utf-8").splitlines()
+    assert log[:2] == ["Registo dados:", "  Formulario.FALTA (#P1_NAO_HA): NÃO ENCONTRADO, esperado 'x', na página None"]
+    debug = log[log.index("Registo de depuração deste preenchimento:") + 1:]
+    assert debug[0].startswith("[VexoControleApex] [")
+    assert any("[ERROR] fCtPreencText -> Falha ao preencher #P1_NAO_HA" in line for line in debug)
+    assert (folder / "dados.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    assert 'id="P1_NOME"' in (folder / "dados.html").read_text(encoding="utf-8")
+    assert f"Evidências de dados: {folder / 'dados.log'}, {folder / 'dados.png'}, {folder / 'dados.html'}" in out

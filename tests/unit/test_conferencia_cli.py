@@ -67,7 +67,9 @@ def test_the_receipt_table_groups_sections_and_records():
     prof = next(line for line in lines if "PROF" in line)
     assert prof.strip().startswith("ok") and prof.endswith("(Engenheiro)")
     assert next(line for line in lines if "IDIOMAS" in line).strip().startswith("DIFERENTE")
-    assert lines[-1] == "5 linhas no recibo: 3 iguais, 1 vazios, 1 diferentes."
+    assert lines[-1] == "5 linhas no recibo: 3 iguais, 1 vazio, 1 diferente."
+    one = conf.receipt_table([dict(ROWS[0], estado="nao_encontrado")]).splitlines()[-1]
+    assert one == "1 linha no recibo: 1 não encontrado."
 
 
 def test_the_findings_table_and_its_count():
@@ -105,17 +107,3 @@ def test_a_bad_receipt_name_is_refused_before_any_browser_opens(monkeypatch, cap
         main(["demo", "--recibo", "recibo.txt"])
     assert e.value.code == 2
     assert "--recibo: use um ficheiro .json ou .csv" in capsys.readouterr().err
-
-
-@pytest.mark.parametrize("which, content, message", [
-    ("--mapa", None, "--mapa: não foi possível ler"),
-    ("--dados", "{not json", "--dados: "),
-])
-def test_unreadable_mapping_or_data_files_stop_verificar_before_any_browser(tmp_path, monkeypatch, which, content, message):
-    path = tmp_path / "f.json"
-    if content is not None:
-        path.write_text(content, encoding="utf-8")
-    monkeypatch.setattr(browser, "find_browser", lambda *a: (_ for _ in ()).throw(AssertionError("no browser")))
-    with pytest.raises(SystemExit) as e:
-        main(["verificar", which, str(path)])
-    assert str(e.value.code).startswith(message)

@@ -50,7 +50,9 @@ def one(run, kind, value, answer, selector="#P_X"):
         ("multiselect", ["PT", 1], {"value": "1:PT"}, "igual", ["PT", "1"]),
         ("multiselect", ["PT", "EN"], {"value": ["PT"]}, "diferente", ["PT", "EN"]),
         ("multiselect", "PT", {"value": ["P", "T"]}, "diferente", ["PT"]),
-        ("multiselect", [], {"value": []}, "vazio", None),
+        # an empty list clears the selection: what the page holds is compared with nothing
+        ("multiselect", [], {"value": []}, "igual", []),
+        ("multiselect", [], {"value": ["PT"]}, "diferente", []),
         # popup LOV: the return value, trimmed; the fill's placeholders count as blank
         ("popuplovid", " 101 ", {"value": "101", "display": "Engenheiro"}, "igual", "101"),
         ("popuplovid", 12.0, {"value": "12", "display": "Dentista"}, "diferente", "12.0"),

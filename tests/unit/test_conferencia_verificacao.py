@@ -226,6 +226,13 @@ def test_a_blank_value_is_noted(run):
         assert (f["veredito"], f["mensagem"]) == ("ok", "valor vazio nos dados: nada a preencher")
 
 
+def test_an_empty_multiselect_list_is_said_to_clear_the_selection(run):
+    d = data()
+    d["IDIOMAS"] = []
+    f = finding(check(run, d=d), "IDIOMAS")
+    assert (f["veredito"], f["mensagem"]) == ("ok", "lista vazia: o preenchimento limpa a seleção")
+
+
 def test_simple_fields_after_a_section_key_are_errors(run):
     m = mapping()
     m["TARDE"] = {"WebSel": "#P_NOME", "ColTipo": "text"}

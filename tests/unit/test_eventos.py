@@ -215,8 +215,32 @@ def test_events_reach_tasks_started_in_the_block_and_stop_at_its_end(vc, fills, 
         await fill_form()  # nobody observes any more
         return seen_by_outer
 
-    assert run(go()) == 0
-    assert len(inner) == 36 and outer == []
+    assert run(go()) == 36  # nested blocks: the outer one is told too
+    assert len(inner) == 36 and outer == inner
+
+
+def test_nested_observers_both_receive_and_one_that_fails_is_detached_alone(vc, fills, page, run):
+    outer, inner, failing = [], [], []
+
+    def breaks(event):
+        failing.append(event["evento"])
+        if event["evento"] == "campo_fim":
+            raise ValueError("falhou")
+
+    async def go():
+        with eventos.observar(outer.append):
+            with eventos.observar(breaks):
+                with eventos.observar(inner.append):
+                    await vc.VexoControleApex(page, False).fCtPreencTodoForm(
+                        copy.deepcopy(MAPPING), copy.deepcopy(DATA))
+
+    with pytest.warns(eventos.ObservadorFalhou, match=r"\(ValueError: falhou\) e foi desligado") as warned:
+        run(go())
+    assert len(warned) == 1
+    assert len(outer) == 36 and inner == outer
+    assert failing == ["secao_inicio", "campo_inicio", "campo_fim"]
+    inner[0]["mexido"] = True  # each observer has its own record
+    assert "mexido" not in outer[0]
 
 
 @pytest.mark.parametrize("pacing", ["literal", "adaptativo"])

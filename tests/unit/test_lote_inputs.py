@@ -9,7 +9,7 @@ import pytest
 from ziveviver.executor import COMMANDS, cmd_lote, main
 from ziveviver.executor import records as recs
 from ziveviver.executor import statusfile as st
-from ziveviver.executor.cli import InputError, build_parser
+from ziveviver.executor.cli import InputError, RunError, build_parser
 from ziveviver.executor.tabs import _is_submit
 from lote_files import write_records
 
@@ -106,11 +106,11 @@ def test_bad_records_stop_the_command_before_any_browser(tmp_path, capsys):
     mapa = tmp_path / "mapa.json"
     mapa.write_text(json.dumps(dict(MAPPING, Titulares={"TitInserir": {"WebSel": "#A"}, "TitGravar": {"WebSel": "#B"}})))
     good = write_records(tmp_path / "r", RECORDS, "csv")
-    assert main(["lote", "--url", "x", "--mapa", str(mapa), "--registos", str(good), "--parte", "3/2"]) == 2
+    assert main(["lote", "--url", "http://x/", "--mapa", str(mapa), "--registos", str(good), "--parte", "3/2"]) == 2
     assert "--parte: escreva K/N com 1 ≤ K ≤ N" in capsys.readouterr().err
     bad = tmp_path / "bad.jsonl"
     bad.write_text('{"NOME": "a", "IDIOMAS": "PT", "RepAtivarPreenc": 0}\n', encoding="utf-8")
-    assert main(["lote", "--url", "x", "--mapa", str(mapa), "--registos", str(bad)]) == 2
+    assert main(["lote", "--url", "http://x/", "--mapa", str(mapa), "--registos", str(bad)]) == 2
     assert 'Erro: registo 1 (linha 1, chave 1), "IDIOMAS" (multiselect)' in capsys.readouterr().err
     # CSV rows have no sections: said once, the records themselves are fine
     _, warnings = load(good, json.loads(mapa.read_text()))
@@ -126,11 +126,12 @@ def test_parts_share_the_records_out_and_have_their_own_files(tmp_path):
     assert parts == [[1, 4, 7], [2, 5], [3, 6]]
     (tmp_path / "mapa.json").write_text(json.dumps(MAPPING), encoding="utf-8")
     registos = write_records(tmp_path / "r", RECORDS * 2, "csv")
-    args = build_parser(COMMANDS).parse_args(["lote", "--url", "u", "--mapa", str(tmp_path / "mapa.json"),
+    args = build_parser(COMMANDS).parse_args(["lote", "--url", "http://u/", "--mapa", str(tmp_path / "mapa.json"),
                                               "--registos", str(registos), "--parte", "2/2"])
     _, mine, part, report, status, _ = cmd_lote.prepare(args)
     assert ([r.key for r in mine], part) == (["2", "4"], (2, 2))
-    assert (report.name, status.name) == ("r.relatorio.parte-2-de-2.csv", "r.relatorio.parte-2-de-2.estado.jsonl")
+    assert (report.name, status.name) == ("r.csv.relatorio.parte-2-de-2.csv",
+                                          "r.csv.relatorio.parte-2-de-2.estado.jsonl")
     assert recs.parse_part(" 2/3 ") == (2, 3)
     for bad in ("0/3", "4/3", "2", "a/b"):
         with pytest.raises(InputError):
@@ -191,3 +192,56 @@ def test_what_counts_as_the_forms_submit():
     assert not _is_submit(request("POST", "https://h/x", True, frame=other), page)
     assert recs._date_format("mm-dd-yy") == "%d/%m/%Y"
     assert recs._date_format('d"º" mmm yyyy') == "%dº %b %Y"
+
+
+def lote_args(tmp_path, registos, *extra):
+    return ["lote", "--url", "http://127.0.0.1:1/f", "--mapa", str(tmp_path / "mapa.json"),
+            "--registos", str(registos), *extra]
+
+
+def test_records_files_of_one_base_name_keep_their_own_report_and_status(tmp_path, capsys, monkeypatch):
+    """reg.jsonl filled earlier; reg.csv and reg.xlsx (other people) get files of their own, and
+    a status file is not taken for another records file (refused, exit 2, nothing written)."""
+    async def no_browser(*args, **kwargs):
+        raise RunError("o teste não abre o navegador")
+    monkeypatch.setattr(cmd_lote._browser, "open_context", no_browser)
+    (tmp_path / "mapa.json").write_text(json.dumps(MAPPING), encoding="utf-8")
+    files = {fmt: write_records(tmp_path / "reg", RECORDS if fmt == "jsonl" else RECORDS[::-1], fmt)
+             for fmt in ("jsonl", "csv", "xlsx")}
+    paths = {fmt: st.report_paths(None, path, None) for fmt, path in files.items()}
+    assert len({p for pair in paths.values() for p in pair}) == 6
+    assert [p.name for p in paths["xlsx"]] == ["reg.xlsx.relatorio.csv", "reg.xlsx.relatorio.estado.jsonl"]
+    earlier = st.StatusFile(paths["jsonl"][1])
+    earlier.start_run(files["jsonl"], None)
+    for rec in recs.make_records(*recs.read_rows(files["jsonl"]), MAPPING)[0]:
+        earlier.record(rec, "submetido")
+    earlier.close()
+    capsys.readouterr()
+
+    # its own files: the csv's records are filled (here the browser is refused), not "done"
+    assert main(lote_args(tmp_path, files["csv"])) == 1
+    assert "Nada a fazer" not in capsys.readouterr().out
+    # the jsonl's status file named for the csv: refused before anything, no report left
+    report = tmp_path / "outro.csv"
+    status = report.with_name("outro.estado.jsonl")
+    paths["jsonl"][1].rename(status)
+    assert main(lote_args(tmp_path, files["csv"], "--relatorio", str(report))) == 2
+    assert capsys.readouterr().err.splitlines()[-1:] == [
+        f"Erro: o ficheiro de estado {status} é dos registos {files['jsonl']}, não de {files['csv']}; para "
+        "estes registos indique outro relatório com --relatorio (o ficheiro de estado fica ao lado dele)."]
+    assert not report.exists() and not paths["csv"][0].exists()
+    # the same records moved elsewhere are still the same
+    moved = tmp_path / "movidos.jsonl"
+    files["jsonl"].rename(moved)
+    assert main(lote_args(tmp_path, moved, "--relatorio", str(report))) == 0
+    assert "Nada a fazer: os 2 registos já foram submetidos ou ignorados." in capsys.readouterr().out
+
+
+def test_a_batch_begun_under_the_older_default_name_keeps_its_files(tmp_path):
+    registos = write_records(tmp_path / "reg", RECORDS, "jsonl")
+    old = tmp_path / "reg.relatorio.estado.jsonl"
+    old.write_text(json.dumps({"execucao": 1, "quando": "", "registos": "reg.jsonl", "parte": None}) + "\n",
+                   encoding="utf-8")
+    assert st.report_paths(None, registos, None) == (tmp_path / "reg.relatorio.csv", old)
+    other = write_records(tmp_path / "reg", RECORDS, "csv")
+    assert st.report_paths(None, other, None)[1].name == "reg.csv.relatorio.estado.jsonl"

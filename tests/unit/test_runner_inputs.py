@@ -270,3 +270,36 @@ def test_an_unknown_command_is_refused_in_portuguese(capsys):
     assert e.value.code == 2
     err = capsys.readouterr().err
     assert err.startswith("uso: ziveviver") and "erro: argumento COMANDO: valor inválido 'preencha'" in err
+
+
+@pytest.mark.parametrize("command", ["preencher", "lote", "demo"])
+def test_the_runner_fills_under_the_adaptive_pacing_unless_told_otherwise(capsys, command):
+    from ziveviver import ritmo
+    from ziveviver.executor import COMMANDS
+    from ziveviver.executor.cli import build_parser
+
+    parser = build_parser(COMMANDS)
+    assert parser.parse_args([command]).ritmo == "adaptativo"
+    assert parser.parse_args([command, "--ritmo", "literal"]).ritmo == "literal"
+    with pytest.raises(SystemExit):
+        parser.parse_args([command, "--help"])
+    said = " ".join(capsys.readouterr().out.split())
+    assert "(adaptativo, por omissão)" in said and "--ritmo literal" in said
+    assert ritmo.atual() == "literal"  # the library's own default is left as it was
+
+
+@pytest.mark.parametrize("command, hint", [
+    (["lote", "--mapa", "{dir}/m.json", "--registos", "{dir}/r.json", "--relatorio", "{dir}/rel.csv"],
+     "corra numa sessão gráfica, ou use --cdp com um navegador já aberto (com --remote-debugging-port)"),
+    (["preencher", "--mapa", "{dir}/m.json", "--dados", "{dir}/d.json"], "use --headless ou corra numa sessão gráfica"),
+    (["mapear", "--headed"], "corra sem --headed ou numa sessão gráfica"),
+])
+def test_without_a_desktop_each_command_says_what_it_can_do_instead(tmp_path, monkeypatch, capsys, command, hint):
+    monkeypatch.setenv("DISPLAY", "")
+    monkeypatch.setenv("WAYLAND_DISPLAY", "")
+    write(tmp_path, "m.json", {"NOME": {"WebSel": "#P1_NOME", "ColTipo": "text"}})
+    write(tmp_path, "d.json", {"NOME": "Ana", "RepAtivarPreenc": 0})
+    write(tmp_path, "r.json", [{"NOME": "Ana", "RepAtivarPreenc": 0}])
+    assert main([a.format(dir=tmp_path) for a in command] + ["--url", "http://127.0.0.1:1/f"]) == 1
+    said = capsys.readouterr().err.splitlines()[-1]
+    assert said.startswith("Erro: não há ambiente gráfico (DISPLAY) para mostrar o ") and said.endswith(f"; {hint}.")

@@ -283,3 +283,10 @@ def test_the_commands_fill_under_the_pacing_they_are_given(vc, fills, page, run)
     pauses = filled.profile.as_dict(filled.outcome.wall_ms)["pausas"]
     assert [(p["ponto"], p["n"], p["planeado_ms"]) for p in pauses] == [
         ("grelha_inserir", 3, 3600), ("grelha_gravar", 3, 5400)]
+
+
+def test_a_summary_of_one_says_it_in_the_singular():
+    from ziveviver.executor.progress import Plan
+
+    one = {"A": {"WebSel": "#A", "ColTipo": "text"}}
+    assert Plan(one, {"A": "x", "RepAtivarPreenc": 0}).summary() == "A preencher 1 campo: 1 do formulário."

@@ -8,8 +8,12 @@
 // sys.exit(1) is requested, whose SystemExit no ordinary guard takes.
 //
 // An observer (ziveviver.eventos) is told of every row and every cell as they start and end.
+//
+// A grid whose add button sits in an APEX Interactive Grid keeps its column items hidden until
+// their cells are edited: there each cell is activated (cell_activation.hpp) before its fill.
 #include "bodies.hpp"
 #include "events.hpp"
+#include "form/cell_activation.hpp"
 #include "mapping.hpp"
 #include "pacing.hpp"
 #include "page.hpp"
@@ -182,12 +186,19 @@ Ref format_exc() {
 
 // Waits (up to wait_ms) for the grid button named by `key` to exist and be enabled, clicks
 // it, then makes the pause point's pause. The selector is read from the mapping at each use.
+// With `grid_out` (the add button) the button's grid is looked up before the click: the
+// Interactive Grid's static id, or None. `grid` is the Interactive Grid the pause watches.
 Task<Ref> press_button(const Grid& g, PyObject* self, PyObject* columns, PyObject* key,
-                       PyObject* wait_ms, PausePoint point, PyObject* watched) {
+                       PyObject* wait_ms, PausePoint point, PyObject* watched, PyObject* grid,
+                       Ref* grid_out) {
   {
     Ref page = page_of(self);
     Ref sel = enabled_selector(columns, key);
-    co_await pg::wait_for_selector(page.get(), sel.get(), nullptr, wait_ms);
+    Ref button = co_await pg::wait_for_selector(page.get(), sel.get(), nullptr, wait_ms);
+    if (grid_out) {
+      *grid_out = co_await interactive_grid_of(button.get());
+      grid = grid_out->get();
+    }
   }
   {
     Ref page = page_of(self);
@@ -199,6 +210,7 @@ Task<Ref> press_button(const Grid& g, PyObject* self, PyObject* columns, PyObjec
   site.page = page.get();
   site.owner = g.owner;
   site.selector = watched == Py_None ? nullptr : watched;
+  site.grid = grid == Py_None ? nullptr : grid;
   co_await pause_at(point, site);
   co_return none();
 }
@@ -210,8 +222,9 @@ Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyO
                    PyObject* position) {
   const bool adaptive = pacing_adaptive();
   Ref firstCell = adaptive ? first_cell_selector(pDictColsDePara, addKey, saveKey) : none();
+  Ref grid = none();
   co_await press_button(g, self, pDictColsDePara, addKey, ZV_INT(kAddWaitMs), PausePoint::GridAdd,
-                        firstCell.get());
+                        firstCell.get(), Py_None, &grid);
 
   if (debug_on()) log_listing(g, pDictColsDePara, dbDado, addKey, saveKey);
 
@@ -241,6 +254,10 @@ Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyO
         if (!py_equal(colTipo.get(), kinds.tipo[i])) continue;
         Ref fill = getattr(nested, kinds.method[i]);
         filled = true;
+        {
+          Ref page = page_of(self);
+          co_await activate_cell(page.get(), grid.get(), webSel.get(), g.owner);
+        }
         co_await call(fill.get(), webSel.get(), dbCampoValue.get());
         break;
       }
@@ -265,7 +282,7 @@ Task<Ref> fill_row(const Grid& g, PyObject* self, PyObject* pDictColsDePara, PyO
 
   Ref addButton = adaptive ? add_button_selector(pDictColsDePara, addKey) : none();
   co_await press_button(g, self, pDictColsDePara, saveKey, ZV_INT(kSaveWaitMs), PausePoint::GridSave,
-                        addButton.get());
+                        addButton.get(), grid.get(), nullptr);
   co_return none();
 }
 

@@ -1,8 +1,10 @@
 // The adaptive pacing's readiness conditions, one per pause point, polled by
-// wait_for_function every 100 ms. Argument: {ponto, marca, item, valor, seletor, quieto}:
-// the point's condition name, a mark unique to this wait (it keys the wait's own state
+// wait_for_function every 100 ms. Argument: {ponto, marca, item, valor, seletor, grelha,
+// quieto}: the point's condition name, a mark unique to this wait (it keys the wait's own state
 // between polls), the popup LOV item id and the value it was set to, a selector (grid add:
-// the row editor's first mapped cell; grid save: the add button), and the quiet window in ms.
+// the row editor's first mapped cell; grid save: the add button), the static id of the
+// Interactive Grid the grid buttons belong to (null for a row editor), and the quiet window
+// in ms.
 // Returns false while the page is not ready; 'pronto' when it is; 'sem_sinal' when the page
 // gives nothing to wait on (no window.apex, an item APEX does not know, no selector), so
 // the caller pauses as the literal pacing does; 'valor_diferente' when the popup closed
@@ -10,7 +12,9 @@
 // Signals (APEX's own): jQuery's active count of the ajax requests in flight; .u-Processing /
 // .is-processing are the processing indicators, shown only 200 ms after a request started;
 // the popup LOV dialog PopupLov_<page>_<item>_dlg with its rows, no-data message and the
-// item's aria-expanded.
+// item's aria-expanded; an Interactive Grid's view (apex.region(id).widget()
+// .interactiveGrid("getViews", "grid")): its active record, edit mode, model changes and the
+// "interactivegridsave" event.
 (arg) => {
   const apex = window.apex;
   if (!apex || typeof apex.item !== 'function') return 'sem_sinal';
@@ -41,6 +45,25 @@
     } catch (e) {
       return undefined; // not a selector this page understands
     }
+  };
+
+  // An Interactive Grid's grid view, or null when the page has none by that id.
+  const igView = () => {
+    try {
+      const view = apex.region(arg.grelha).widget().interactiveGrid('getViews', 'grid');
+      return view && view.model ? view : null;
+    } catch (e) {
+      return null;
+    }
+  };
+  // The grid's "interactivegridsave" events, counted from the grid's first add wait on.
+  const igSaves = () => {
+    const all = (window.__zvRitmoIg = window.__zvRitmoIg || {});
+    if (!all[arg.grelha]) {
+      const saves = (all[arg.grelha] = { n: 0, base: 0 });
+      apex.region(arg.grelha).widget().on('interactivegridsave', () => { saves.n += 1; });
+    }
+    return all[arg.grelha];
   };
 
   // This wait's own state between polls, dropped with its verdict.
@@ -82,11 +105,34 @@
       return String(apex.item(arg.item).getValue()) === String(arg.valor) ? 'pronto' : 'valor_diferente';
     },
     grelha_inserir: () => {
+      if (arg.grelha) {
+        // The row Add Row inserted, in edit mode (the grid enters it on a timer).
+        const view = igView();
+        if (!view) return 'sem_sinal';
+        if (!state.armed) {
+          state.armed = true;
+          const saves = igSaves();
+          saves.base = saves.n;
+        }
+        const id = view.getActiveRecordId();
+        if (id === null || id === undefined) return false;
+        const meta = view.model.getRecordMetadata(id);
+        const editing = view.view$ && typeof view.view$.grid === 'function' ? view.view$.grid('inEditMode') : true;
+        return !!(meta && meta.inserted && !meta.autoInserted && editing);
+      }
       const cell = arg.seletor ? query(arg.seletor) : undefined;
       if (cell === undefined) return 'sem_sinal';
       return shown(cell);
     },
     grelha_gravar: () => {
+      if (arg.grelha) {
+        // The model's save request over: its event came, or nothing is left unsaved.
+        const view = igView();
+        if (!view) return 'sem_sinal';
+        if (inFlight()) return false;
+        const saves = (window.__zvRitmoIg || {})[arg.grelha];
+        return !!(saves && saves.n > saves.base) || !view.model.isChanged();
+      }
       const add = arg.seletor ? query(arg.seletor) : undefined;
       if (add === undefined) return 'sem_sinal';
       return !!add && !add.disabled && !busy();

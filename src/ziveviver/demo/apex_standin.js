@@ -85,6 +85,9 @@
  *   submits                    [{request, ajax, result}] one per page submit tried
  *                              (button #SUBMETER, apex.submit, the dynamic action)
  *   ajaxResults                [{name, ok, text|error}] one per ajax call answered
+ *   standin                    (not enumerable) what the widget families kept in files of
+ *                              their own (ig.js) build on: $, registerItem(id), serverCall,
+ *                              delayLinger, answerMs, spinner
  */
 (function () {
   "use strict";
@@ -621,14 +624,19 @@
   // Every t-Form-fieldContainer with id ITEM_CONTAINER holds an APEX item.
   function registerItems(root) {
     root.querySelectorAll(".t-Form-fieldContainer[id$='_CONTAINER']").forEach((c) => {
-      const id = c.id.slice(0, -"_CONTAINER".length);
-      const node = byId(id);
-      if (!node || items[id]) return;
-      const kind = kindOf(node);
-      makeItem(id, node, kind, IMPLS[kind](node));
-      if (kind === "popuplov") lovs[id] = new PopupLov(items[id]);
-      if (node.classList.contains("apex-item-autocomplete")) autocomplete(node, CIDADES);
+      registerItem(c.id.slice(0, -"_CONTAINER".length));
     });
+  }
+
+  // The item whose element has this id, made an APEX item (once).
+  function registerItem(id) {
+    const node = byId(id);
+    if (!node || items[id]) return items[id];
+    const kind = kindOf(node);
+    makeItem(id, node, kind, IMPLS[kind](node));
+    if (kind === "popuplov") lovs[id] = new PopupLov(items[id]);
+    if (node.classList.contains("apex-item-autocomplete")) autocomplete(node, CIDADES);
+    return items[id];
   }
 
   function apexItem(idOrNode) {
@@ -1138,6 +1146,11 @@
       (refreshers[id] = refreshers[id] || refresher(items[id]))(ms == null ? zv.cascadeMs : ms, () => pairs);
     },
     expireSession() { zv.sessionExpired = true; },
+  });
+
+  // For the widget families kept in files of their own (ig.js): the pieces they build on.
+  Object.defineProperty(zv, "standin", {
+    value: { $, registerItem, serverCall, delayLinger, answerMs, spinner },
   });
 
   // ---------------------------------------------------------------- start up

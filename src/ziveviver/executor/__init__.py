@@ -4,9 +4,10 @@ One module per command, each with ``add_parser(subparsers)`` (its options and he
 ``executar`` to the function that runs the command and returns the exit status). A command is
 added by writing its module and listing it in ``COMMANDS``, here; nothing else changes. The
 commands share: ``cli`` (parser, help and errors in Portuguese, exit statuses, output lines),
-``inputs`` (reading and checking the mapping, data and session files), ``browser`` (launch,
-attach, tabs, page loading), ``progress`` (following a fill) and ``receipt`` (the receipt and
-the check's findings as tables and files).
+``inputs`` (the address, the mapping, data and session files, read and checked the same way
+for every command), ``browser`` (the one opening of a browser and its page: launch, attach,
+tabs, page loading), ``progress`` (following a fill), ``receipt`` (the receipt and the check's
+findings as tables and files) and ``evidence`` (what a fill that went wrong leaves behind).
 """
 from . import cli, cmd_demo, cmd_entrar, cmd_lote, cmd_mapear, cmd_preencher, cmd_verificar
 

@@ -10,7 +10,7 @@ import sys
 from .cli import RunError, say, secs
 from .inputs import GRIDS, grids_filled, rep_filled, simple_fields
 
-# Options of the Chromium the demo and `verificar` start.
+# Options for a Chromium started with nobody in front of it (the tests start theirs with these).
 CHROMIUM_ARGS = ["--no-sandbox", "--disable-gpu", "--disable-background-networking",
                  "--disable-component-update", "--no-first-run"]
 FIELDS_WAIT_S = 10  # how long a loaded page may take to show one of the mapped items (at most
@@ -25,13 +25,6 @@ ANY_PRESENT = """(sels) => sels.some((s) => {
 TAB_STATE = "() => [document.hasFocus(), document.visibilityState === 'visible']"
 
 
-def find_browser(explicit=None):
-    """The Chromium the demo and `verificar` start: `explicit`, else the system's."""
-    for cand in (explicit, "/usr/bin/chromium", shutil.which("chromium"), shutil.which("chromium-browser")):
-        if cand and pathlib.Path(cand).exists():
-            return cand
-    sys.exit("Nenhum Chromium encontrado: instale o pacote 'chromium' ou use --navegador CAMINHO.")
-
 def _system_chromium():
     for cand in ("/usr/bin/chromium", shutil.which("chromium"), shutil.which("chromium-browser")):
         if cand and pathlib.Path(cand).exists():
@@ -39,16 +32,27 @@ def _system_chromium():
     return None
 
 
-def _launch_problem(e, what):
+def _launch_problem(e, what, args):
     msg = str(e)
     if "Executable doesn't exist" in msg or "is not found at" in msg or "distribution" in msg:
         return (f"{what} não está instalado. Indique outro com --navegador CAMINHO ou --canal "
                 "chrome|msedge.")
     if "XServer" in msg or "DISPLAY" in msg:
-        return (f"não há ambiente gráfico para abrir {what}; use --headless ou corra-o numa sessão "
-                "gráfica.")
+        return f"não há ambiente gráfico para abrir {what}; {_without_display(args)}."
     first = msg.strip().splitlines()[0] if msg.strip() else type(e).__name__
     return f"não foi possível iniciar {what}: {first}"
+
+
+def _without_display(args):
+    """What the command can do instead of showing a browser window, by the options it has."""
+    if hasattr(args, "headless"):
+        return "use --headless ou corra numa sessão gráfica"
+    if hasattr(args, "headed"):
+        return "corra sem --headed ou numa sessão gráfica"
+    if hasattr(args, "cdp"):
+        return ("corra numa sessão gráfica, ou use --cdp com um navegador já aberto (com "
+                "--remote-debugging-port)")
+    return "corra numa sessão gráfica"
 
 
 async def launch(pw, args, headless):
@@ -78,13 +82,13 @@ async def launch(pw, args, headless):
                            "navegador com --navegador CAMINHO ou --canal chrome|msedge.")
     if not headless and sys.platform.startswith("linux") and not os.environ.get("DISPLAY") \
             and not os.environ.get("WAYLAND_DISPLAY"):
-        raise RunError(f"não há ambiente gráfico (DISPLAY) para mostrar {what}; use --headless "
-                       "ou corra numa sessão gráfica.")
+        raise RunError(f"não há ambiente gráfico (DISPLAY) para mostrar {what}; "
+                       f"{_without_display(args)}.")
     say(f"A abrir {what}...")
     try:
         return await pw.chromium.launch(**options)
     except PlaywrightError as e:
-        raise RunError(_launch_problem(e, what)) from None
+        raise RunError(_launch_problem(e, what, args)) from None
 
 
 async def attach(pw, args):
@@ -123,13 +127,6 @@ def net_error(e):
     return msg.strip().splitlines()[0] if msg.strip() else type(e).__name__
 
 
-def url_of(arg):
-    """A local file path becomes a file:// address; anything else is taken as given."""
-    if "://" not in arg and pathlib.Path(arg).is_file():
-        return pathlib.Path(arg).resolve().as_uri()
-    return arg
-
-
 def _matches(tab_url, url):
     if tab_url == url or tab_url.startswith(url):
         return True
@@ -138,22 +135,26 @@ def _matches(tab_url, url):
 
 
 async def pick_tab(browser, url, limit_s, doing="A preencher"):
-    """The tab to fill in a browser the user opened: the one whose address matches `url`
+    """The tab to use in a browser the user opened: the one whose address matches `url`
     (opened in a new tab of that browser when none does), or the one the user is on. `doing`
-    starts the line that names it."""
+    starts the line that names it. Returns the tab and whether it was opened here."""
     pages = [p for ctx in browser.contexts for p in ctx.pages]
     if url:
         for p in pages:
             if _matches(p.url, url):
                 say(f"{doing} o separador aberto em {p.url}")
                 await _loaded(p, limit_s)
-                return p
+                return p, False
         if not browser.contexts:
             raise RunError("o navegador não tem nenhuma janela aberta.")
         say(f"Nenhum separador aberto em {url}; a abri-lo num separador novo.")
         page = await browser.contexts[0].new_page()
-        await goto(page, url, limit_s)
-        return page
+        try:
+            await goto(page, url, limit_s)
+        except BaseException:
+            await _close_quietly(page)
+            raise
+        return page, True
     if not pages:
         raise RunError("o navegador não tem nenhum separador aberto; indique o formulário com --url.")
     best, best_rank = pages[-1], (False, False)
@@ -166,7 +167,72 @@ async def pick_tab(browser, url, limit_s, doing="A preencher"):
             best, best_rank = p, rank
     say(f"{doing} o separador atual: {best.url}")
     await _loaded(best, limit_s)
-    return best
+    return best, False
+
+
+async def _close_quietly(page):
+    try:
+        if not page.is_closed():
+            await page.close()
+    except Exception:  # noqa: BLE001 - a tab that is already going
+        pass
+
+
+def context_options(args, headless):
+    """The options of a context the runner makes: the page's size (a window's own size when a
+    person sees it) and the saved login of --estado."""
+    options = {"viewport": {"width": 1280, "height": 900}} if headless else {"no_viewport": True}
+    if getattr(args, "estado_dados", None):
+        options["storage_state"] = args.estado_dados
+    return options
+
+
+async def open_context(pw, args, headless):
+    """The browser context the runner works in: the first one of the browser the user opened
+    (--cdp), or a new one of a browser started here (with the saved login of --estado).
+    Returns (browser, context, owned): `owned` when this run started the browser."""
+    if getattr(args, "cdp", None):
+        browser = await attach(pw, args)
+        if not browser.contexts:
+            raise RunError("o navegador não tem nenhuma janela aberta.")
+        return browser, browser.contexts[0], False
+    browser = await launch(pw, args, headless)
+    return browser, await browser.new_context(**context_options(args, headless)), True
+
+
+class Opened:
+    """A page the runner opened, in a browser it started (`owned`) or in the user's (--cdp,
+    where `new_tab` says whether the tab was opened here)."""
+
+    def __init__(self, browser, page, owned, new_tab):
+        self.browser, self.page, self.owned, self.new_tab = browser, page, owned, new_tab
+
+    async def close(self, keep_tab=False):
+        """Closes what this run opened: the browser it started, or the tab it opened in the
+        user's browser (unless `keep_tab`); the user's browser and tabs stay."""
+        if self.owned:
+            if self.browser.is_connected():
+                await self.browser.close()
+        elif self.new_tab and not keep_tab:
+            await _close_quietly(self.page)
+
+
+async def open_page(pw, args, url, headless, doing="A preencher"):
+    """The page of `url` (an address as ``inputs.page_address`` gives it, or None under --cdp
+    for the tab the user is on): a tab of the browser the user opened (--cdp), or a new page
+    of a browser started here, loaded. Returns an Opened."""
+    if getattr(args, "cdp", None):
+        browser = await attach(pw, args)
+        page, new_tab = await pick_tab(browser, url, args.tempo_limite, doing)
+        return Opened(browser, page, False, new_tab)
+    browser, context, _ = await open_context(pw, args, headless)
+    try:
+        page = await context.new_page()
+        await goto(page, url, args.tempo_limite)
+    except BaseException:
+        await browser.close()
+        raise
+    return Opened(browser, page, True, False)
 
 
 async def _loaded(page, limit_s):

@@ -84,6 +84,11 @@ def exc_text(e):
     return f"{type(e).__name__}: {first}" if first else type(e).__name__
 
 
+def count(n, singular, plural=None):
+    """"1 campo", "2 campos": the count with the word in the number it takes."""
+    return f"{n} {singular if n == 1 else plural or singular + 's'}"
+
+
 def secs(s):
     return f"{round(s, 1):g} s"
 

@@ -11,6 +11,7 @@ import time
 from . import browser as _browser
 from .cli import (BAD_INPUT, INTERRUPTED, OK, InputError, browser_options, command_parser, fail,
                   reconfigure_output, report, require, run_guarded, say)
+from .inputs import page_address
 
 SNAPSHOT_EVERY_S = 1.0  # how often `entrar` copies the session while the user logs in
 
@@ -31,12 +32,10 @@ async def _entrar(args):
     from playwright.async_api import Error as PlaywrightError
     from playwright.async_api import async_playwright
 
-    url = _browser.url_of(args.url)
     async with async_playwright() as pw:
-        browser = await _browser.launch(pw, args, headless=False)
-        context = await browser.new_context(no_viewport=True)
-        page = await context.new_page()
-        await _browser.goto(page, url, args.tempo_limite)
+        opened = await _browser.open_page(pw, args, args.url, headless=False)
+        browser, page = opened.browser, opened.page
+        context = page.context
         say(f"Inicie a sessão na janela do navegador. Quando terminar, carregue em Enter aqui para "
             f"guardar a sessão em {args.salvar} (fechar o navegador também a guarda).")
         snapshot = await context.storage_state()
@@ -83,6 +82,7 @@ def run(args):
         require(args, ("url", "--url"), ("salvar", "--salvar"))
         if args.espera <= 0 or args.tempo_limite <= 0:
             raise InputError(["--espera e --tempo-limite têm de ser maiores que 0."])
+        args.url = page_address(args.url)
         target = pathlib.Path(args.salvar)
         if not target.parent.is_dir():
             raise InputError([f"a pasta de {args.salvar} não existe."])

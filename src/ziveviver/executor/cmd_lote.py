@@ -9,19 +9,25 @@ import pathlib
 
 from ziveviver import ritmo
 
+from . import binding
 from . import browser as _browser
 from . import records as recs
 from . import statusfile as st
-from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, RunError, browser_options,
+from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options,
                   command_parser, fail, reconfigure_output, report, require, run_guarded, say, warn)
-from .inputs import check_mapping, load_json, load_storage_state
+from .evidence import Trace
+from .evidence import add_options as add_evidence_options
+from .evidence import check_options as check_evidence_options
+from .fill import add_pacing_option
+from .inputs import check_mapping, load_json, page_address, read_session
 from .tabs import STOP_BY_OPERATOR, Batch
 
 LOTE_DOC = """\
 Preenche o mesmo formulário uma vez por registo, à frente do operador: enquanto este revê e
 submete um separador, os seguintes já estão a ser preenchidos. Nunca submete: cada formulário
 é submetido pelo operador, no botão da própria aplicação. Ctrl+C pergunta se ignora o registo
-à frente ou se para.
+à frente ou se para. Preenche com o ritmo adaptativo (espera pelo APEX pronto), salvo
+--ritmo literal (só as pausas fixas).
 
 Os registos vêm de um ficheiro .json (uma lista), .jsonl (um por linha), .csv (separado por ,
 ou ;) ou .xlsx (a primeira folha, ou --folha). CSV e XLSX trazem só campos simples: o
@@ -53,6 +59,8 @@ def prepare(args):
     if args.relatorio and pathlib.Path(args.relatorio).suffix.lower() not in st.REPORT_FORMATS:
         raise InputError([f"--relatorio: use um ficheiro .csv ou .json (não {args.relatorio!r})."])
     part = recs.parse_part(args.parte) if args.parte else None
+    check_evidence_options(args.evidencias, args.traco)
+    args.url = page_address(args.url)
     mapping = load_json(args.mapa, "mapa")
     problems, warnings = check_mapping(mapping, f"mapa {args.mapa}")
     if problems:
@@ -60,23 +68,8 @@ def prepare(args):
     rows, fmt = recs.read_rows(args.registos, args.folha)
     records, more = recs.make_records(rows, fmt, mapping, args.chave)
     report_path, status_path = st.report_paths(args.relatorio, args.registos, part)
-    args.estado_dados = load_storage_state(args.estado) if args.estado else None
+    read_session(args)
     return mapping, recs.select_part(records, part), part, report_path, status_path, warnings + more
-
-
-async def _open_context(pw, args):
-    """The browser context the tabs open in: the attached browser's own (--cdp), or a new one
-    of a browser started here (with the saved login of --estado). Returns (context, owned)."""
-    if args.cdp:
-        browser = await _browser.attach(pw, args)
-        if not browser.contexts:
-            raise RunError("o navegador não tem nenhuma janela aberta.")
-        return browser.contexts[0], False
-    browser = await _browser.launch(pw, args, headless=False)
-    options = {"no_viewport": True}
-    if args.estado_dados:
-        options["storage_state"] = args.estado_dados
-    return await browser.new_context(**options), True
 
 
 async def _lote(args, mapping, records, part, report_path, status):
@@ -85,7 +78,8 @@ async def _lote(args, mapping, records, part, report_path, status):
     todo, notes = st.resume_plan(records, status)
     for line in notes:
         say(line)
-    st.write_report(report_path, st.report_rows(records, status))
+    if report_path.exists():  # brought up to date; a new one is written with the first record
+        st.write_report(report_path, st.report_rows(records, status))
     if not todo:
         say(f"Nada a fazer: os {len(records)} registos já foram submetidos ou ignorados.")
         return OK
@@ -95,11 +89,14 @@ async def _lote(args, mapping, records, part, report_path, status):
     hint = ("A sessão guardada pode ter expirado: volte a correr 'ziveviver entrar'." if args.estado
             else "Se a aplicação pede o login, use --estado (ver 'ziveviver entrar') ou --cdp.")
     async with async_playwright() as pw:
-        context, owned = await _open_context(pw, args)
-        batch = Batch(context, _browser.url_of(args.url), mapping, todo, status, tabs=args.abas,
-                      debug=args.debug, limit_s=args.tempo_limite, hint=hint)
+        _, context, owned = await _browser.open_context(pw, args, headless=False)
+        batch = Batch(context, args.url, mapping, todo, status, tabs=args.abas,
+                      debug=args.debug, limit_s=args.tempo_limite, hint=hint, evidence=args.evidencias)
+        trace = Trace(args.traco)
+        await trace.start(context)
         with ritmo.definir(args.ritmo):  # the tasks that fill the tabs are created inside it
             stopped = await batch.run()
+        await trace.save()
         if owned and context.browser and context.browser.is_connected():
             await context.browser.close()
     counts = {}
@@ -139,6 +136,14 @@ def run(args):
         return FAILED
     for w in status.warnings:
         warn(w)
+    other = binding.mismatch(status.lines, args.registos)
+    if other is not None:
+        status.close()
+        fail(f"o ficheiro de estado {status_path} é dos registos {other}, não de {args.registos}; "
+             "para estes registos indique outro relatório com --relatorio (o ficheiro de estado "
+             "fica ao lado dele).")
+        return BAD_INPUT
+    first_new = len(status.lines)
 
     def interrupted():
         fail("interrompido pelo utilizador.")
@@ -147,7 +152,9 @@ def run(args):
     try:
         return run_guarded(_lote(args, mapping, records, part, report_path, status), interrupted)
     finally:
-        st.write_report(report_path, st.report_rows(records, status))
+        # a run that filled nothing leaves no new report behind
+        if report_path.exists() or any("chave" in line for line in status.lines[first_new:]):
+            st.write_report(report_path, st.report_rows(records, status))
         status.close()
 
 
@@ -164,12 +171,12 @@ def add_parser(subparsers):
     p.add_argument("--abas", type=int, default=2, metavar="N",
                    help="quantos separadores abertos, preenchidos à frente (2)")
     p.add_argument("--relatorio", metavar="FICHEIRO",
-                   help="relatório .csv ou .json (por omissão, REGISTOS.relatorio.csv); o ficheiro de "
-                        "estado fica ao lado")
+                   help="relatório .csv ou .json (por omissão, REGISTOS.EXT.relatorio.csv, por "
+                        "exemplo propostas.xlsx.relatorio.csv); o ficheiro de estado fica ao lado")
     p.add_argument("--parte", metavar="K/N",
                    help="só os registos K, K+N, K+2N, ... (para repartir a lista por várias máquinas)")
-    p.add_argument("--ritmo", choices=ritmo.NOMES, default=ritmo.LITERAL,
-                   help="pausas do preenchimento: literal (omissão) ou adaptativo")
+    add_pacing_option(p)
+    add_evidence_options(p)
     browser_options(p, headless=False)
     g = p.add_mutually_exclusive_group()
     g.add_argument("--estado", metavar="LOGIN.json", help="sessão guardada por 'ziveviver entrar'")

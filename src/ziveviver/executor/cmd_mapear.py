@@ -13,8 +13,8 @@ import tempfile
 
 from . import browser as _browser
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options, command_parser,
-                  fail, reconfigure_output, report, run_guarded, say, warn)
-from .inputs import load_storage_state
+                  count, fail, reconfigure_output, report, run_guarded, say, warn)
+from .inputs import page_address, read_session
 
 DESTINATIONS = ("mapa", "grelha", "fora")  # where an item went: the mapping, a row editor, neither
 
@@ -55,7 +55,8 @@ def _check_args(args):
         problems.append("--saida e --dados-modelo não podem ser o mesmo ficheiro.")
     if problems:
         raise InputError(problems)
-    args.estado_dados = load_storage_state(args.estado) if args.estado else None
+    args.url = page_address(args.url)
+    read_session(args)
 
 
 async def _read_page(args):
@@ -65,25 +66,15 @@ async def _read_page(args):
     from ziveviver.vexoconferencia import fCtMapearPagina
     from ziveviver.vexocontrole import VexoControleApex
 
-    url = _browser.url_of(args.url) if args.url else None
     async with async_playwright() as pw:
-        if args.cdp:
-            browser = await _browser.attach(pw, args)
-            page = await _browser.pick_tab(browser, url, args.tempo_limite, "A ler")
-        else:
-            browser = await _browser.launch(pw, args, headless=not args.headed)
-            options = {"viewport": {"width": 1280, "height": 900}}
-            if args.estado_dados:
-                options["storage_state"] = args.estado_dados
-            context = await browser.new_context(**options)
-            page = await context.new_page()
-            await _browser.goto(page, url, args.tempo_limite)
+        opened = await _browser.open_page(pw, args, args.url, not args.headed, "A ler")
+        page = opened.page
         VexoControleApex(page, args.debug)  # the logging the page side writes through
         say("A ler os itens da página...")
-        result = await fCtMapearPagina(page, int(args.espera * 1000))
-        if not args.cdp:
-            await browser.close()
-        return result
+        try:
+            return await fCtMapearPagina(page, int(args.espera * 1000))
+        finally:
+            await opened.close()  # the browser started here, or the tab opened in the user's
 
 
 async def _mapear(args):
@@ -132,7 +123,7 @@ def _report_lines(result, args):
         how = "APEX sem registo de itens (20.x ou anterior): itens lidos da marcação da página"
     lines.append(how)
     items = result["itens"]
-    lines.append(f"\n{len(items)} itens, pela ordem da página:")
+    lines.append(f"\n{count(len(items), 'item', 'itens')}, pela ordem da página:")
     for it in items:
         sel = f"#{it['item']}"
         what = it["tipo"] or it["tipo_apex"] or "—"  # our kind, else APEX's item_type
@@ -140,7 +131,7 @@ def _report_lines(result, args):
         label = f'  "{it["rotulo"]}"' if it["rotulo"] else ""
         lines.append(f"  {it['destino']:<6} {sel:<24} {what:<16} {where}{label}")
     counts = {d: sum(1 for it in items if it["destino"] == d) for d in DESTINATIONS}
-    lines.append(f"\nNo mapa: {counts['mapa']} campos; em possíveis grelhas: {counts['grelha']}; "
+    lines.append(f"\nNo mapa: {count(counts['mapa'], 'campo')}; em possíveis grelhas: {counts['grelha']}; "
                  f"fora do mapa: {counts['fora']}.")
     for g in result["grelhas"]:
         lines.append(f"\nA região \"{g['titulo'] or g['regiao'] or '?'}\" parece uma grelha (botões "

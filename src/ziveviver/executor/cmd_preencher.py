@@ -2,14 +2,21 @@
 browser, loads the form and fills it with the controller's whole-form fill, then shows the
 end-of-run notice and keeps the browser open for the user."""
 import asyncio
+import os
+import pathlib
+import shutil
+import sys
 import time
 
 from . import browser as _browser
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options, command_parser,
-                  exc_text, fail, reconfigure_output, report, require, run_guarded, say, secs, warn)
+                  count, exc_text, fail, reconfigure_output, report, require, run_guarded, say, secs, warn)
+from .evidence import Evidence, Trace
+from .evidence import add_options as add_evidence_options
+from .evidence import check_options as check_evidence_options
 from .fill import add_options as add_fill_options
 from .fill import guarded_fill, say_held, say_profile, say_receipt
-from .inputs import load_inputs, load_storage_state
+from .inputs import load_inputs, page_address, read_session
 from .profile import check_path as check_profile_path
 from .progress import Plan
 from .receipt import receipt_format
@@ -24,21 +31,12 @@ class _State:
 async def _preencher(args, mapping, data, state):
     from playwright.async_api import async_playwright
 
-    url = _browser.url_of(args.url) if args.url else None
     async with async_playwright() as pw:
-        browser = None
+        opened = await _browser.open_page(pw, args, args.url, args.headless)
+        browser, page = opened.browser, opened.page
         if args.cdp:
-            browser = await _browser.attach(pw, args)
-            page = await _browser.pick_tab(browser, url, args.tempo_limite)
             hint = "Inicie a sessão nesse navegador e abra o formulário."
         else:
-            browser = await _browser.launch(pw, args, args.headless)
-            options = {"viewport": {"width": 1280, "height": 900}} if args.headless else {"no_viewport": True}
-            if args.estado:
-                options["storage_state"] = args.estado_dados
-            context = await browser.new_context(**options)
-            page = await context.new_page()
-            await _browser.goto(page, url, args.tempo_limite)
             hint = ("A sessão guardada pode ter expirado: volte a correr 'ziveviver entrar'."
                     if args.estado else
                     "Se a aplicação pede o login, use --estado (ver 'ziveviver entrar') ou --cdp.")
@@ -46,8 +44,14 @@ async def _preencher(args, mapping, data, state):
 
         started = time.monotonic()
         controllers = []
+        trace = Trace(args.traco)
+        await trace.start(page.context)
+        kept = Evidence(args.evidencias, pathlib.Path(args.dados).stem) if args.evidencias else None
+        if kept:
+            kept.start(page)
         filled = await guarded_fill(page, mapping, data, pacing=args.ritmo, guard=not args.sem_guarda,
-                                    debug=args.debug, perfil=args.perfil, controller_out=controllers)
+                                    debug=args.debug or bool(kept), perfil=args.perfil,
+                                    controller_out=controllers)
         outcome = filled.outcome
         if args.debug:
             _say_log_file()
@@ -57,6 +61,9 @@ async def _preencher(args, mapping, data, state):
             return FAILED
         if outcome.error:
             say_profile(filled, args.perfil)
+            if kept:
+                await kept.keep(page, outcome, None)
+            await trace.save()
             fail(outcome.error)
             return FAILED
         state.filled = True
@@ -65,17 +72,20 @@ async def _preencher(args, mapping, data, state):
             rows = ", ".join(f"{label} linha {n}" for label, n in outcome.unsaved)
             say(f"Preenchimento terminado em {took:.0f} s, com linhas por gravar: {rows}.")
         else:
-            say(f"Preenchimento concluído: {Plan(mapping, data).total} campos em {took:.0f} s.")
-        landed = await say_receipt(page, mapping, data, args.recibo)
+            say(f"Preenchimento concluído: {count(Plan(mapping, data).total, 'campo')} em {took:.0f} s.")
+        rows = []
+        landed = await say_receipt(page, mapping, data, args.recibo, rows)
         say_profile(filled, args.perfil)
+        if kept:
+            await kept.keep(page, outcome, rows)
+        await trace.save()
 
         deadline = None if not args.cdp and not args.headless else time.monotonic() + args.espera
         await _notice(args, controllers[0], deadline)
         if not args.cdp:
             await _keep_open(browser, page, args.espera if deadline is None
                              else max(0.0, deadline - time.monotonic()))
-            if browser.is_connected():
-                await browser.close()
+        await opened.close(keep_tab=True)  # a tab opened in the user's browser stays for review
         return FAILED if outcome.unsaved or not landed else OK
 
 
@@ -97,10 +107,16 @@ async def _notice(args, ctl, deadline):
         from ziveviver import vexocontrole as vc
 
         say("A mostrar a janela de aviso...")
+        missing = _no_desktop()
+        if missing:
+            warn(f"não foi possível mostrar a janela de aviso: {missing}; o formulário ficou preenchido.")
+            return
         try:
             await vc.fCtPopUpWindows()
         except Exception as e:  # noqa: BLE001 - the fill is done; a missing notice is reported
-            warn(f"não foi possível mostrar a janela de aviso: {e}")
+            said = str(e).split("): ", 1)[1].strip() if "): " in str(e) else ""
+            warn("não foi possível mostrar a janela de aviso: o programa que a mostra falhou"
+                 f"{f' ({said})' if said else ''}; o formulário ficou preenchido.")
         return
     from playwright.async_api import Error as PlaywrightError
 
@@ -114,6 +130,17 @@ async def _notice(args, ctl, deadline):
         say("Ninguém fechou o aviso no tempo de --espera; o aviso fica na página.")
     except PlaywrightError as e:
         warn(f"não foi possível mostrar o aviso na página: {exc_text(e)}")
+
+
+def _no_desktop():
+    """Why the desktop message box cannot be shown here (None when it can be tried)."""
+    if sys.platform == "win32":
+        return None
+    if not os.environ.get("DISPLAY") and not os.environ.get("WAYLAND_DISPLAY"):
+        return "não há ambiente gráfico (nem DISPLAY nem WAYLAND_DISPLAY)"
+    if not shutil.which("zenity") and not shutil.which("kdialog"):
+        return "não está instalado o zenity nem o kdialog, que a mostram num ambiente gráfico Linux"
+    return None
 
 
 async def _keep_open(browser, page, seconds):
@@ -148,8 +175,10 @@ def run(args):
                 raise InputError([str(e)]) from None
         if args.perfil:
             check_profile_path(args.perfil)
+        check_evidence_options(args.evidencias, args.traco)
+        args.url = page_address(args.url)
         mapping, data, warnings = load_inputs(args.mapa, args.dados)
-        args.estado_dados = load_storage_state(args.estado) if args.estado else None
+        read_session(args)
     except InputError as e:
         report(e)
         return BAD_INPUT
@@ -176,7 +205,9 @@ exemplos:
   ziveviver preencher --cdp http://127.0.0.1:9222 --mapa mapa.json --dados dados.json
 
 Durante o preenchimento a página não pode submeter o formulário (--sem-guarda para o
-permitir); no fim mostra o recibo do que ficou em cada campo, lido da página.
+permitir); no fim mostra o recibo do que ficou em cada campo, lido da página. Preenche com o
+ritmo adaptativo (espera pelo APEX pronto, com as pausas fixas como recurso), salvo --ritmo
+literal (só as pausas fixas).
 
 estado de saída: 0 preenchimento completo; 1 falha (navegador, página, preenchimento, linha
 de grelha por gravar, campo que não ficou como os dados dizem); 2 argumentos ou ficheiros
@@ -202,6 +233,7 @@ def add_parser(subparsers):
     p.add_argument("--recibo", metavar="FICHEIRO",
                    help="grava o recibo do que ficou na página (.json ou .csv)")
     add_fill_options(p)
+    add_evidence_options(p)
     p.add_argument("--sem-guarda", action="store_true",
                    help="não retém as submissões da página durante o preenchimento")
     p.add_argument("--debug", action="store_true", help="escreve o registo de depuração (Logs/)")

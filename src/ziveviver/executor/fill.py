@@ -18,11 +18,20 @@ class Filled:
         self.outcome, self.held, self.profile = outcome, held, profile
 
 
+# The runner's pacing unless --ritmo says otherwise (the library's own default stays literal).
+RUNNER_PACING = ritmo.ADAPTATIVO
+
+
+def add_pacing_option(p):
+    """--ritmo, for every command that fills (preencher, lote, demo)."""
+    p.add_argument("--ritmo", choices=ritmo.NOMES, default=RUNNER_PACING,
+                   help="pausas do preenchimento: esperas pelo APEX pronto, com as pausas fixas "
+                        "como recurso (adaptativo, por omissão), ou só as pausas fixas (literal)")
+
+
 def add_options(p):
-    """The options every command that fills shares (preencher, demo): --ritmo, --perfil."""
-    p.add_argument("--ritmo", choices=ritmo.NOMES, default=ritmo.LITERAL,
-                   help="pausas do preenchimento: as fixas (literal, por omissão) ou esperas pelo "
-                        "APEX pronto, com as fixas como recurso (adaptativo)")
+    """The options every command that fills one form shares (preencher, demo): --ritmo, --perfil."""
+    add_pacing_option(p)
     _profile.add_option(p)
 
 
@@ -60,12 +69,14 @@ def say_held(held):
             say(line)
 
 
-async def say_receipt(page, mapping, data, recibo):
+async def say_receipt(page, mapping, data, recibo, rows_out=None):
     """Reads what landed back from the page, prints it and writes it to `recibo` (when given);
-    True when every field landed."""
+    True when every field landed. The rows are also added to `rows_out` (a list) when given."""
     from ziveviver.vexoconferencia import fCtConferirForm
 
     rows = await fCtConferirForm(page, mapping, data)
+    if rows_out is not None:
+        rows_out.extend(rows)
     say(receipt.receipt_table(rows))
     if recibo:
         receipt.write_receipt(rows, recibo)
@@ -84,3 +95,10 @@ def say_profile(filled, perfil):
     if perfil is not True:
         _profile.write(filled.profile, filled.outcome.wall_ms, perfil)
         say(f"Perfil gravado em {perfil}")
+
+
+def pacing_words(name):
+    """How a summary names the pacing a fill ran under."""
+    if name == RUNNER_PACING:
+        return f"ritmo {name} (o do executor por omissão; --ritmo literal para as pausas fixas)"
+    return f"ritmo {name}"

@@ -1,6 +1,8 @@
-"""The input files: reading the mapping, the data and a saved session as JSON (errors with
-the file, line and column, in Portuguese), and checking the mapping and the data the way the
-whole-form fill will read them, before any browser opens."""
+"""The inputs every command reads the same way, before any browser opens: the form's address
+(--url, a local file path allowed), the mapping, the data and a saved session as JSON (a
+byte-order mark accepted; errors with the file, line and column, in Portuguese), and the checks
+of the mapping and the data the way the whole-form fill will read them. Each problem is an
+InputError, which the commands report as "Erro:" lines with exit status 2."""
 import json
 import pathlib
 
@@ -39,8 +41,8 @@ def _json_reason(msg):
     return msg
 
 
-def load_json(path, what):
-    """Reads a JSON file (UTF-8, with or without BOM); `what` names it in messages."""
+def read_text(path, what):
+    """A text file's contents (UTF-8, with or without BOM); `what` names it in messages."""
     p = pathlib.Path(path)
     try:
         raw = p.read_bytes()
@@ -51,11 +53,16 @@ def load_json(path, what):
     except OSError as e:
         raise InputError([f"{what}: não foi possível ler {path}: {e.strerror or e}."]) from None
     try:
-        text = raw.decode("utf-8-sig")
+        return raw.decode("utf-8-sig")
     except UnicodeDecodeError as e:
         line = raw[:e.start].count(b"\n") + 1
         raise InputError([f"{what}: {path} não está em UTF-8 (byte inválido na linha {line}); "
                           "guarde o ficheiro com a codificação UTF-8."]) from None
+
+
+def load_json(path, what):
+    """Reads a JSON file (UTF-8, with or without BOM); `what` names it in messages."""
+    text = read_text(path, what)
     try:
         return json.loads(text)
     except json.JSONDecodeError as e:
@@ -242,8 +249,9 @@ def grids_filled(mapping, data):
     return [key for key in GRIDS if data.get(key) and key in mapping]
 
 
-def load_inputs(mapa_path, dados_path):
-    """Loads and checks both files; raises InputError with every problem found."""
+def read_files(mapa_path, dados_path):
+    """The mapping and the data as read from their files, unchecked; InputError with the
+    problems of both files at once."""
     problems = []
     mapping = data = None
     try:
@@ -256,6 +264,12 @@ def load_inputs(mapa_path, dados_path):
         problems += e.problems
     if problems:
         raise InputError(problems)
+    return mapping, data
+
+
+def load_inputs(mapa_path, dados_path):
+    """Loads and checks both files; raises InputError with every problem found."""
+    mapping, data = read_files(mapa_path, dados_path)
     problems, warnings = check_mapping(mapping, f"mapa {mapa_path}")
     if problems:
         raise InputError(problems)
@@ -274,3 +288,33 @@ def load_storage_state(path):
     return state
 
 
+
+
+def read_session(args):
+    """The saved login of --estado (None without it), kept as ``args.estado_dados`` for the
+    browser's context."""
+    path = getattr(args, "estado", None)
+    args.estado_dados = load_storage_state(path) if path else None
+    return args.estado_dados
+
+
+# Addresses the browser opens as they are written.
+SCHEMES = ("about:", "data:", "file:")
+
+
+def page_address(arg, flag="--url"):
+    """The address a command opens: a URL as given, or a local file's file:// address (None
+    when `arg` is empty)."""
+    if not arg:
+        return None
+    if "://" in arg or arg.lower().startswith(SCHEMES):
+        return arg
+    path = pathlib.Path(arg).expanduser()
+    if path.is_file():
+        return path.resolve().as_uri()
+    if path.is_dir():
+        raise InputError([f"{flag}: {arg} é uma pasta, não um ficheiro nem um endereço."])
+    if path.suffix.lower() in (".html", ".htm") or arg.startswith((".", "/", "~", "\\")):
+        raise InputError([f"{flag}: o ficheiro {arg} não existe."])
+    raise InputError([f"{flag}: {arg} não é um endereço completo (comece por https:// ou "
+                      "http://) nem um ficheiro que exista."])

@@ -9,7 +9,7 @@ module or the controller is replaced while it runs.
 import time
 import types
 
-from .cli import exc_text, say, warn
+from .cli import count, exc_text, say, warn
 from .inputs import GRIDS, grids_filled, is_blank, rep_filled, simple_fields
 
 LABELS = {"Formulario": "Formulário", "Representantes": "Representante", "Titulares": "Titulares",
@@ -34,12 +34,12 @@ class Plan:
         if self.rep:
             parts.append(f"{len(self.rep)} do representante")
         for key, g in self.grids.items():
-            parts.append(f"{g.rows} {'linha' if g.rows == 1 else 'linhas'} de {LABELS[key]}")
-        return f"A preencher {self.total} campos: {', '.join(parts)}."
+            parts.append(f"{count(g.rows, 'linha')} de {LABELS[key]}")
+        return f"A preencher {count(self.total, 'campo')}: {', '.join(parts)}."
 
 
 def _rows(n):
-    return f"{n} {'linha' if n == 1 else 'linhas'}"
+    return count(n, "linha")
 
 
 class LinesView:

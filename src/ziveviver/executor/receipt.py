@@ -6,6 +6,8 @@ import json
 import os
 import pathlib
 
+from .cli import count
+
 # States of a receipt row that mean the data did not land.
 FAILED_STATES = ("diferente", "nao_encontrado")
 RECEIPT_COLUMNS = ("secao", "coluna", "linha", "seletor", "tipo", "estado", "esperado", "obtido", "exibido")
@@ -14,8 +16,9 @@ SECTION_LABELS = {"Formulario": "Formulário", "Representantes": "Representante"
 RECORD_LABELS = {"Titulares": "Titular", "Beneficiarios": "Beneficiário"}
 MARKS = {"igual": "ok", "vazio": "vazio", "diferente": "DIFERENTE", "nao_encontrado": "NÃO ENCONTRADO",
          "nao_conferido": "não conferido", "ok": "ok", "aviso": "AVISO", "erro": "ERRO"}
-STATE_COUNTS = {"igual": "iguais", "vazio": "vazios", "diferente": "diferentes",
-                "nao_encontrado": "não encontrados", "nao_conferido": "não conferidos"}
+STATE_COUNTS = {"igual": ("igual", "iguais"), "vazio": ("vazio", "vazios"),
+                "diferente": ("diferente", "diferentes"), "nao_encontrado": ("não encontrado", "não encontrados"),
+                "nao_conferido": ("não conferido", "não conferidos")}
 
 
 def receipt_format(path):
@@ -91,14 +94,9 @@ def receipt_table(rows):
     counts = {}
     for r in rows:
         counts[r["estado"]] = counts.get(r["estado"], 0) + 1
-    summary = ", ".join(f"{counts[k]} {label}" for k, label in STATE_COUNTS.items() if k in counts)
-    lines.append(f"\n{len(rows)} linhas no recibo: {summary}.")
+    summary = ", ".join(count(counts[k], *words) for k, words in STATE_COUNTS.items() if k in counts)
+    lines.append(f"\n{count(len(rows), 'linha')} no recibo: {summary}.")
     return "\n".join(lines).lstrip("\n")
-
-
-def _count(n, singular, plural=None):
-    """"1 erro", "2 erros": the count with the word in the number it takes."""
-    return f"{n} {singular if n == 1 else plural or singular + 's'}"
 
 
 def findings_table(findings):
@@ -110,8 +108,8 @@ def findings_table(findings):
         kind = f" [{f['tipo']}]" if f["tipo"] else ""
         lines.append(f"  {MARKS[f['veredito']]:<6} {where}{sel}{kind}: {f['mensagem']}")
     n = {v: sum(1 for f in findings if f["veredito"] == v) for v in ("ok", "aviso", "erro")}
-    lines.append(f"\n{_count(len(findings), 'verificação', 'verificações')}: {n['ok']} ok, "
-                 f"{_count(n['aviso'], 'aviso')}, {_count(n['erro'], 'erro')}.")
+    lines.append(f"\n{count(len(findings), 'verificação', 'verificações')}: {n['ok']} ok, "
+                 f"{count(n['aviso'], 'aviso')}, {count(n['erro'], 'erro')}.")
     return "\n".join(lines)
 
 

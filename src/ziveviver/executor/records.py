@@ -15,7 +15,7 @@ import re
 from dataclasses import dataclass
 
 from .cli import InputError
-from .inputs import SECTIONS, _json_reason, check_data, is_blank, load_json, simple_fields
+from .inputs import SECTIONS, _json_reason, check_data, is_blank, load_json, read_text, simple_fields
 
 FORMATS = {".json": "json", ".jsonl": "jsonl", ".ndjson": "jsonl", ".csv": "csv",
            ".xlsx": "xlsx", ".xlsm": "xlsx"}
@@ -45,18 +45,7 @@ def file_format(path):
 
 
 def _read_text(path):
-    try:
-        raw = pathlib.Path(path).read_bytes()
-    except FileNotFoundError:
-        raise InputError([f"registos: o ficheiro {path} não existe."]) from None
-    except OSError as e:
-        raise InputError([f"registos: não foi possível ler {path}: {e.strerror or e}."]) from None
-    try:
-        return raw.decode("utf-8-sig")
-    except UnicodeDecodeError as e:
-        line = raw[:e.start].count(b"\n") + 1
-        raise InputError([f"registos: {path} não está em UTF-8 (byte inválido na linha {line}); "
-                          "guarde o ficheiro com a codificação UTF-8."]) from None
+    return read_text(path, "registos")
 
 
 def read_rows(path, sheet=None):

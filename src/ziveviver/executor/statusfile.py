@@ -23,6 +23,7 @@ import os
 import pathlib
 import time
 
+from . import binding
 from .receipt import write_rows
 
 STATES = ("preenchido", "falhou", "submetido", "ignorado", "parado")
@@ -132,7 +133,7 @@ class StatusFile:
 
     def start_run(self, records_path, part):
         self._append({"execucao": self.run, "quando": now_text(), "registos": str(records_path),
-                      "parte": f"{part[0]}/{part[1]}" if part else None})
+                      "parte": f"{part[0]}/{part[1]}" if part else None, **binding.of(records_path)})
 
     def record(self, rec, state, **fields):
         """Appends a line about a record and tells the listeners."""
@@ -179,11 +180,19 @@ def resume_plan(records, status):
 # ------------------------------------------------------------------------------ report
 
 def report_paths(report, records_path, part):
-    """The report's path and the status file's beside it; with --parte each part has its own."""
-    path = pathlib.Path(report) if report else pathlib.Path(records_path).with_suffix(".relatorio.csv")
+    """The report's path and the status file's beside it; with --parte each part has its own.
+    By default the records file's whole name (extension included) starts the report's, so
+    that reg.jsonl and reg.csv keep their own files."""
+    if report:
+        return part_paths(pathlib.Path(report), part)
+    return binding.default_paths(records_path, part)
+
+
+def part_paths(report, part):
+    """The report of a part (``relatorio.parte-K-de-N.csv``), and its status file beside it."""
     if part:
-        path = path.with_name(f"{path.stem}.parte-{part[0]}-de-{part[1]}{path.suffix}")
-    return path, path.with_name(path.stem + ".estado.jsonl")
+        report = report.with_name(f"{report.stem}.parte-{part[0]}-de-{part[1]}{report.suffix}")
+    return report, report.with_name(report.stem + ".estado.jsonl")
 
 
 def report_rows(records, status):

@@ -24,6 +24,7 @@ from ziveviver import ritmo
 from . import receipt
 from .browser import goto, require_fields
 from .cli import RunError, exc_text, say
+from .evidence import Evidence
 from .fill import guarded_fill
 from .progress import LinesView
 
@@ -83,10 +84,11 @@ class Tab:
 
 class Batch:
     def __init__(self, context, url, mapping, records, status, *, tabs=2, debug=False,
-                 limit_s=60.0, hint="", write=say):
+                 limit_s=60.0, hint="", write=say, evidence=None):
         self.context, self.url, self.mapping = context, url, mapping
         self.records, self.status, self.tabs = records, status, tabs
         self.debug, self.limit_s, self.hint, self.write = debug, limit_s, hint, write
+        self.evidence = evidence  # the folder of --evidencias, or None
         self.open = {}  # key -> Tab, for every tab not yet closed
         self.current = None  # the tab in front of the operator
         self.free_since = None  # when the operator last had nothing to do
@@ -202,7 +204,7 @@ class Batch:
             self.write(f"Registo {rec.position} (chave {rec.key}): a preencher num separador novo...")
             await goto(page, self.url, self.limit_s)
             await require_fields(page, self.mapping, rec.data, self.hint, self.limit_s)
-            held, rows = await self._fill(page, rec.data)
+            held, rows = await self._fill(page, rec)
         except asyncio.CancelledError:
             raise
         except RunError as e:
@@ -241,19 +243,26 @@ class Batch:
             await self._close(tab)
         return None
 
-    async def _fill(self, page, data):
+    async def _fill(self, page, rec):
         """The whole-form fill as the other commands run it (under the never-submit guard and
-        the pacing in force), then the receipt; FillStopped when the fill stopped."""
+        the pacing in force), then the receipt; FillStopped when the fill stopped. With
+        --evidencias a fill that did not go as the data says leaves its evidence."""
         from ziveviver.vexoconferencia import fCtConferirForm
 
         # each fill gets its own copy: the fill writes "ColNome" into the configurations
         mapping = json.loads(json.dumps(self.mapping))
+        kept = Evidence(self.evidence, rec.key) if self.evidence else None
+        if kept:
+            kept.start(page)
         # several tabs fill at once: each record's outcome is reported, not its fields
-        filled = await guarded_fill(page, mapping, data, pacing=ritmo.atual(), debug=self.debug,
-                                    view=LinesView(lambda _line: None))
+        filled = await guarded_fill(page, mapping, rec.data, pacing=ritmo.atual(),
+                                    debug=self.debug or bool(kept), view=LinesView(lambda _line: None))
+        rows = None if filled.outcome.error else await fCtConferirForm(page, self.mapping, rec.data)
+        if kept:
+            await kept.keep(page, filled.outcome, rows)
         if filled.outcome.error:
             raise FillStopped(filled.outcome.error)
-        return filled.held, await fCtConferirForm(page, self.mapping, data)
+        return filled.held, rows
 
     # -------------------------------------------------------------- the operator
 
