@@ -14,8 +14,17 @@
 #
 # The sanitizer build uses the runtime that ships with g++ (libasan, libubsan); it is
 # preloaded together with libstdc++ (otherwise the first C++ throw aborts), and Python
-# allocates with malloc so that ASan sees every object. CPython keeps objects alive until
-# exit by design, so leak detection is off.
+# allocates with malloc so that ASan sees every object. LeakSanitizer: the test runner's
+# interpreter ends holding what pytest, Hypothesis and CPython leave unfreed by design, so it
+# runs without; the leak tests (tests/native/test_leaks.py) run fills, errors and raises in
+# interpreters of their own with LeakSanitizer on (ZV_LSAN_ASAN_OPTIONS), which must end with
+# nothing lost but what scripts/lsan.supp names (the interpreter's own, never ours). Their
+# stacks are unwound without frame pointers (the interpreter has none), so that each loss
+# shows who allocated it and the suppressions can name the interpreter's functions.
+#
+# ZV_PLANTED_LEAK=1 builds the same kind with a native leak planted (one small object lost
+# per text fill; CMake's ZV_PLANTED_LEAK) into build/<kind>-planted: the leak checks must
+# fail there, e.g.  ZV_PLANTED_LEAK=1 scripts/native-check.sh asan tests/native/test_leaks.py
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,11 +36,16 @@ case "$kind" in
   clang) defines=(-C cmake.define.CMAKE_CXX_COMPILER="$(bash scripts/clang.sh)" -C cmake.define.ZV_WERROR=ON) ;;
   *) echo "usage: $0 asserts|asan|clang [pytest args]" >&2; exit 2 ;;
 esac
+build=$kind
+if [ -n "${ZV_PLANTED_LEAK:-}" ]; then
+  build=$kind-planted
+  defines+=(-C cmake.define.ZV_PLANTED_LEAK=ON)
+fi
 
-site="build/$kind-site"
-echo "native-check: building the $kind build into $site" >&2
+site="build/$build-site"
+echo "native-check: building the $build build into $site" >&2
 flock /tmp/ziveviver-build.lock .venv/bin/python -m pip install -q --no-build-isolation --no-deps \
-  --upgrade --target "$site" -C "build-dir=build/$kind" -C cmake.build-type=RelWithDebInfo \
+  --upgrade --target "$site" -C "build-dir=build/$build" -C cmake.build-type=RelWithDebInfo \
   "${defines[@]}" . >/dev/null
 
 export PYTHONPATH="$PWD/$site${PYTHONPATH:+:$PYTHONPATH}"
@@ -39,7 +53,10 @@ if [ "$kind" = asan ]; then
   CXX=${CXX:-g++}
   export LD_PRELOAD="$("$CXX" -print-file-name=libasan.so) $("$CXX" -print-file-name=libstdc++.so)"
   export PYTHONMALLOC=malloc
-  export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:strict_init_order=1:detect_stack_use_after_return=0"
+  asan_options="abort_on_error=1:strict_init_order=1:detect_stack_use_after_return=0"
+  export ASAN_OPTIONS="detect_leaks=0:$asan_options"
+  export ZV_LSAN_ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0:$asan_options"
+  export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
   export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 fi
 
@@ -47,5 +64,5 @@ fi
 source scripts/common.sh
 modules_from .venv/bin/python "$site"
 
-echo "native-check: unit and bridge tests against the $kind build" >&2
+echo "native-check: unit and bridge tests against the $build build" >&2
 exec .venv/bin/python -m pytest -q -p no:cacheprovider tests/unit tests/native "$@"

@@ -67,10 +67,12 @@ const char* shown_path(const char* file) noexcept {
 }
 
 // The entry makers, cached per (function table entry, file, line): finitely many, kept for
-// the life of the process. `g_owner` tells, for an entry's code object, whose it is.
+// the life of the process (never destroyed, so that they stay reachable until the process
+// ends). `g_owner` tells, for an entry's code object, whose it is.
 using Key = std::tuple<const FuncSpec*, const char*, unsigned>;
-std::map<Key, PyObject*> g_makers;
-std::unordered_map<const PyObject*, const FuncSpec*> g_owner;
+std::map<Key, PyObject*>& g_makers = *new std::map<Key, PyObject*>;
+std::unordered_map<const PyObject*, const FuncSpec*>& g_owner =
+    *new std::unordered_map<const PyObject*, const FuncSpec*>;
 PyObject* g_globals = nullptr;  // the entries' frames' globals: only builtins
 
 bool ready_globals() {

@@ -66,7 +66,8 @@ PyObject* intern_script(std::string_view js) { return text(js).release(); }
 PyObject* intern_int(long long v) { return integer(v).release(); }
 
 Ref make_attempt_of(const FuncSpec* spec, PyObject* const* captures, std::size_t n) {
-  static std::map<const FuncSpec*, PyObject*> protos;  // immortal, one per attempt kind
+  // immortal, one per attempt kind (the map too: it is never destroyed)
+  static auto& protos = *new std::map<const FuncSpec*, PyObject*>;
   PyObject*& proto = protos[spec];
   if (!proto) {
     Ref modname = module_get(Ref(name("__name__")).get());

@@ -371,6 +371,17 @@ def short_form():
     return mapping, data
 
 
+async def settled(page):
+    """Waits until every request sent on `page`'s connection has had its answer (those of
+    cancelled calls too) and the loop has run every callback that was ready."""
+    connection = page._impl_obj._connection
+    while connection._callbacks:
+        await asyncio.sleep(0.01)
+    loop = asyncio.get_running_loop()
+    while loop._ready:  # what is queued besides this task
+        await asyncio.sleep(0)
+
+
 def test_whole_form_cancelled_by_wait_for_at_random_moments(open_form, run, loop, log, ritmo):
     seed = int(os.environ.get("ZV_FAULT_SEED") or random.randrange(1 << 32))
     rng = random.Random(seed)
@@ -418,7 +429,7 @@ def test_whole_form_cancelled_by_wait_for_at_random_moments(open_form, run, loop
             assert run(page.evaluate("__zv.value('P1_OBS')")) == f"depois {i}", why
 
         gc.collect()
-        run(asyncio.sleep(0.3))  # callbacks scheduled by the cancellations run
+        bounded(run, settled(pages[0]))
         gc.collect()
         assert handled == [], (why, handled)
     finally:

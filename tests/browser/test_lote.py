@@ -6,6 +6,7 @@ import csv
 import json
 import os
 import pathlib
+import itertools
 import signal
 import sys
 import zipfile
@@ -16,6 +17,7 @@ from ziveviver.executor.browser import CHROMIUM_ARGS
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 from lote_files import write_records  # noqa: E402
+from lote_server import REJECTION, LoteServer  # noqa: E402
 
 CHROMIUM = os.environ.get("ZV_CHROMIUM", "/usr/bin/chromium")
 FORM_URL = (pathlib.Path(__file__).resolve().parents[2] / "src" / "ziveviver" / "demo" / "form.html").as_uri()
@@ -29,9 +31,19 @@ PEOPLE = [("Ana Lima", "Porto", "PT"), ("Rui Sá", "Braga", "PT"), ("Eva Costa",
 BANNER_TEXT = "() => { const e = document.getElementById('zv-lote-aviso'); return e && e.textContent; }"
 
 
+DEADLINE_S = 120  # a guard against a hang, not a measurement
+_runs = itertools.count(1)
+
+
 def records(prefix):
     return [{"ID": f"{prefix}{i}", "NOME": n, "CIDADE": c, "PAIS": p, "RepAtivarPreenc": 0}
             for i, (n, c, p) in enumerate(PEOPLE, 1)]
+
+
+def new_prefix(letter):
+    """Record keys no other test (nor another run of this one) uses: a tab some earlier run left
+    is never taken for this run's."""
+    return f"{letter}{os.getpid()}x{next(_runs)}-"
 
 
 @pytest.fixture(scope="module")
@@ -51,6 +63,13 @@ def operator_browser(loop, tmp_path_factory):
     loop.run_until_complete(pw.stop())
 
 
+@pytest.fixture
+def server():
+    srv = LoteServer()
+    yield srv
+    srv.stop()
+
+
 def status_lines(path):
     return [json.loads(line) for line in path.read_text(encoding="utf-8").splitlines()] if path.exists() else []
 
@@ -59,32 +78,85 @@ def last_states(lines):
     return {line["chave"]: line["estado"] for line in lines if "chave" in line}
 
 
-async def until(condition):
-    while not condition():
-        await asyncio.sleep(0.05)
+async def banner(page, words):
+    """The banner's text when it says `words` (None while it does not, or the page is going)."""
+    try:
+        text = await page.evaluate(BANNER_TEXT)
+    except Exception:  # noqa: BLE001 - a tab navigating
+        return None
+    return text if text and words in text else None
 
 
-async def front_tab(context, key=None, done=()):
-    """The tab presented to the operator (for `key`, when given; not one of `done`) and its
-    record's key, read from the banner that names it."""
-    while True:
-        for page in list(context.pages):
-            try:
-                text = await page.evaluate(BANNER_TEXT)
-            except Exception:  # noqa: BLE001 - a tab that is closing or navigating
-                continue
-            shown = text and text.split("(chave ", 1)[1].split(")", 1)[0]
-            if shown and shown not in done and key in (None, shown):
-                return page, shown
-        await asyncio.sleep(0.05)
+class Lote:
+    """One `ziveviver lote` process: every wait on it has a deadline and ends, with the
+    process's output, as soon as the process has exited."""
+
+    def __init__(self, proc, out):
+        self.proc, self.out = proc, out
+
+    def output(self):
+        return self.out.read_text(encoding="utf-8", errors="replace")
+
+    async def until(self, condition, what):
+        """Waits until `condition()` (a function, or a coroutine function) is true."""
+        deadline = asyncio.get_running_loop().time() + DEADLINE_S
+        while True:
+            value = condition()
+            if asyncio.iscoroutine(value):
+                value = await value
+            if value:
+                return value
+            if self.proc.returncode is not None:
+                raise AssertionError(f"lote saiu ({self.proc.returncode}) sem {what}:\n{self.output()}")
+            if asyncio.get_running_loop().time() > deadline:
+                raise AssertionError(f"{what}: não aconteceu em {DEADLINE_S} s:\n{self.output()}")
+            await asyncio.sleep(0.05)
+
+    async def front_tab(self, context, key=None, done=()):
+        """The tab presented to the operator (for `key`, when given; not one of `done`) and its
+        record's key, read from the banner that names it."""
+        async def look():
+            for page in list(context.pages):
+                try:
+                    text = await page.evaluate(BANNER_TEXT)
+                except Exception:  # noqa: BLE001 - a tab that is closing or navigating
+                    continue
+                shown = text and "(chave " in text and text.split("(chave ", 1)[1].split(")", 1)[0]
+                if shown and shown not in done and key in (None, shown):
+                    return page, shown
+            return None
+        return await self.until(look, f"o separador {key or 'seguinte'} à frente")
+
+    async def wait(self):
+        try:
+            return await asyncio.wait_for(self.proc.wait(), DEADLINE_S)
+        except asyncio.TimeoutError:
+            raise AssertionError(f"lote não terminou em {DEADLINE_S} s:\n{self.output()}") from None
 
 
-async def start_lote(address, tmp_path, registos, *extra):
-    log = (tmp_path / "saida.txt").open("ab")
-    return await asyncio.create_subprocess_exec(
-        sys.executable, "-m", "ziveviver", "lote", "--url", FORM_URL, "--mapa", str(tmp_path / "mapa.json"),
-        "--registos", str(registos), "--cdp", address, *extra,
-        stdin=asyncio.subprocess.PIPE, stdout=log, stderr=log)
+@pytest.fixture
+def lote(operator_browser, run, tmp_path):
+    """Starts `ziveviver lote` attached to the operator's browser; whatever the test's end, the
+    process is killed and the browser's tabs closed."""
+    address, context = operator_browser
+    started = []
+
+    async def start(registos, *extra, url=FORM_URL):
+        out = tmp_path / "saida.txt"
+        with out.open("ab") as log:
+            proc = await asyncio.create_subprocess_exec(
+                sys.executable, "-m", "ziveviver", "lote", "--url", url, "--mapa", str(tmp_path / "mapa.json"),
+                "--registos", str(registos), "--cdp", address, *extra,
+                stdin=asyncio.subprocess.PIPE, stdout=log, stderr=log)
+        started.append(Lote(proc, out))
+        return started[-1]
+    (tmp_path / "mapa.json").write_text(json.dumps(MAPA), encoding="utf-8")
+    yield start
+    for one in started:
+        if one.proc.returncode is None:
+            one.proc.kill()
+            run(one.proc.wait())
+    run(close_tabs(context))
 
 
 async def close_tabs(context):
@@ -94,29 +166,28 @@ async def close_tabs(context):
 
 
 @pytest.mark.parametrize("fmt", ["json", "jsonl", "csv", "xlsx"])
-def test_five_records_filled_ahead_and_submitted_by_the_operator(operator_browser, run, tmp_path, fmt):
-    address, context = operator_browser
-    (tmp_path / "mapa.json").write_text(json.dumps(MAPA), encoding="utf-8")
-    keys = [r["ID"] for r in records("P")]
-    registos = write_records(tmp_path / "propostas", records("P"), fmt)
+def test_five_records_filled_ahead_and_submitted_by_the_operator(operator_browser, lote, run, tmp_path, fmt):
+    _, context = operator_browser
+    data = records(new_prefix("P"))
+    keys = [r["ID"] for r in data]
+    registos = write_records(tmp_path / "propostas", data, fmt)
     status_path = tmp_path / f"propostas.{fmt}.relatorio.estado.jsonl"
 
     async def operate():
-        proc = await start_lote(address, tmp_path, registos, "--chave", "ID", "--abas", "2")
+        proc = await lote(registos, "--chave", "ID", "--abas", "2")
         done = []
         while len(done) < len(keys):
-            page, key = await front_tab(context, done=done)
+            page, key = await proc.front_tab(context, done=done)
             done.append(key)
             if len(done) < len(keys):  # the operator reviews for longer than the next fill takes
-                await until(lambda: "preenchido" in (
-                    s for k, s in last_states(status_lines(status_path)).items() if k != key))
+                await proc.until(lambda: "preenchido" in (
+                    s for k, s in last_states(status_lines(status_path)).items() if k != key),
+                    "o registo seguinte preenchido")
             await page.click("#SUBMETER")
-        return await proc.wait()
+        return await proc.wait(), proc.output()
 
-    try:
-        assert run(operate()) == 0, (tmp_path / "saida.txt").read_text()
-    finally:
-        run(close_tabs(context))
+    rc, out = run(operate())
+    assert rc == 0, out
     lines = status_lines(status_path)
     assert last_states(lines) == {k: "submetido" for k in keys}
     order = [(line["estado"], line["chave"]) for line in lines if "chave" in line]
@@ -128,19 +199,26 @@ def test_five_records_filled_ahead_and_submitted_by_the_operator(operator_browse
     for n in range(len(order)):  # never more than two forms open at once
         states = last_states({"chave": k, "estado": s} for s, k in order[:n + 1])
         assert list(states.values()).count("preenchido") <= 2
+    for key in keys:  # each submission on disk before it went, then its answer
+        assert [s for s, k in order if k == key] == ["preenchido", "a_submeter", "submetido"]
     with (tmp_path / f"propostas.{fmt}.relatorio.csv").open(encoding="utf-8") as f:
         report = list(csv.DictReader(f))
     assert [(r["chave"], r["resultado"], r["campos_certos"], r["campos_esperados"]) for r in report] == \
         [(k, "submetido", "3", "3") for k in keys]
     last = {line["chave"]: line for line in lines if line.get("estado") == "submetido"}
     assert all(r["operador_esperou_s"] == str(last[r["chave"]]["operador_esperou_s"]) for r in report)
+    assert "Resumo: 5 submetidos." in out and "A preencher 5 registos em até 2 separadores." in out
 
 
-def test_killed_run_resumes_failed_record_goes_on_and_operator_skips_one(operator_browser, run, tmp_path):
-    address, context = operator_browser
-    (tmp_path / "mapa.json").write_text(json.dumps(MAPA), encoding="utf-8")
-    data = records("Q")
+def test_killed_between_submit_and_answer_nothing_is_submitted_twice(operator_browser, lote, server, run, tmp_path):
+    """The run dies (SIGKILL) while the application holds its answer to a submit: the resumed
+    run closes the tabs it left, does not fill that record again (its submission is "por
+    confirmar"), retries the failed one and goes on; the operator skips the last."""
+    _, context = operator_browser
+    data = records(new_prefix("Q"))
     data[1]["PROFISSAO"] = "99999"  # no row of the popup LOV has this id
+    k = [r["ID"] for r in data]
+    name = {r["ID"]: r["NOME"] for r in data}
     registos = write_records(tmp_path / "propostas", data, "jsonl")
     report_path = tmp_path / "relatorio.json"
     status_path = tmp_path / "relatorio.estado.jsonl"
@@ -151,120 +229,175 @@ def test_killed_run_resumes_failed_record_goes_on_and_operator_skips_one(operato
         return last_states(status_lines(status_path)).get(key)
 
     async def first_run():
-        proc = await start_lote(address, tmp_path, registos, *extra)
-        await (await front_tab(context, "Q1"))[0].click("#SUBMETER")
-        await front_tab(context, "Q3")  # Q2's fill is still failing behind it
-        await until(lambda: state("Q1") == "submetido" and state("Q3") == "preenchido")
-        proc.send_signal(signal.SIGKILL)
+        proc = await lote(registos, *extra, url=server.url())
+        page, a = await proc.front_tab(context)
+        await page.click("#SUBMETER")
+        page, b = await proc.front_tab(context, done=[a])
+        await proc.until(lambda: state(a) == "submetido" and any(
+            state(x) == "preenchido" for x in k if x not in (a, b)), "o primeiro submetido e outro preenchido atrás")
+        server.hold()
+        await page.click("#SUBMETER", no_wait_after=True)  # its answer is held
+        await proc.until(lambda: server.posted(name[b]), "a submissão na aplicação")
+        proc.proc.send_signal(signal.SIGKILL)
         await proc.wait()
-        await close_tabs(context)
+        server.release()  # the answer arrives in a tab nobody follows any more
+        return a, b, [p for p in context.pages if not p.is_closed() and p.url != "about:blank"]
 
     async def second_run():
-        proc = await start_lote(address, tmp_path, registos, *extra)
-        for key in ("Q3", "Q4"):
-            await (await front_tab(context, key))[0].click("#SUBMETER")
-        await front_tab(context, "Q5")
-        proc.send_signal(signal.SIGINT)  # Ctrl+C: the operator skips this record
-        await until(lambda: "Interrompido." in (tmp_path / "saida.txt").read_text())
-        proc.stdin.write(b"i\n")
-        await proc.stdin.drain()
-        return await proc.wait()
+        proc = await lote(registos, *extra, url=server.url())
+        page, c = await proc.front_tab(context)
+        await page.click("#SUBMETER")
+        _, d = await proc.front_tab(context, done=[c])
+        proc.proc.send_signal(signal.SIGINT)  # Ctrl+C: the operator skips this record
+        await proc.until(lambda: "Interrompido." in proc.output(), "a pergunta do Ctrl+C")
+        proc.proc.stdin.write(b"i\n")
+        await proc.proc.stdin.drain()
+        return c, d, await proc.wait(), proc.output()
 
-    try:
-        run(first_run())
-        before = status_lines(status_path)
-        rc = run(second_run())
-    finally:
-        run(close_tabs(context))
-    out = (tmp_path / "saida.txt").read_text()
-    assert rc == 1, out  # one record failed
+    a, b, left = run(first_run())
+    before = status_lines(status_path)
+    assert len(left) >= 2, "the killed run left its tabs in the browser"
+    c, d, rc, out = run(second_run())
+    assert rc == 1, out  # one record failed, one is unconfirmed
+    assert {c, d} == set(k) - {a, b, k[1]}, out  # the unconfirmed one is not put in front again
+    assert sorted(server.posts) == sorted(name[x] for x in (a, b, c)), out  # each once
+    assert all(p.is_closed() for p in left), out
+    second_out = out[out.rindex("A ligar ao navegador"):]
+    assert second_out.count("Separador deixado por uma execução anterior") == len(left)
+    assert second_out.rindex("Separador deixado por uma execução anterior") < second_out.index("a preencher")
+    assert f"(chave {b}): submissão por confirmar" in out
     after = status_lines(status_path)
     assert after[:len(before)] == before  # no line of the killed run lost or changed
+    assert [line["estado"] for line in before if line.get("chave") == b] == ["preenchido", "a_submeter"]
     second = next(i for i, line in enumerate(after) if line.get("execucao") == 2 and "chave" not in line)
-    assert [line["chave"] for line in after[second:] if line.get("chave") == "Q1"] == []  # not refilled
     final = {line["chave"]: line for line in after[second:] if "chave" in line}
-    assert {k: line["estado"] for k, line in final.items()} == {
-        "Q2": "falhou", "Q3": "submetido", "Q4": "submetido", "Q5": "ignorado"}
-    assert 'data-id="99999"' in final["Q2"]["motivo"] and final["Q5"]["motivo"] == "ignorado pelo operador"
+    assert {key: line["estado"] for key, line in final.items()} == {
+        k[1]: "falhou", b: "por_confirmar", c: "submetido", d: "ignorado"}
+    assert 'data-id="99999"' in final[k[1]]["motivo"] and final[d]["motivo"] == "ignorado pelo operador"
     report = json.loads(report_path.read_text(encoding="utf-8"))
     assert {r["chave"]: r["resultado"] for r in report} == dict(last_states(after))
+    assert next(r for r in report if r["chave"] == b)["motivo"].startswith("submissão por confirmar")
     # the failed record's evidence, named for its key; none for the records that landed
-    assert sorted(p.name for p in evidence.iterdir()) == ["Q2.html", "Q2.log", "Q2.png"]
-    why = (evidence / "Q2.log").read_text(encoding="utf-8")
-    assert why.startswith("Registo Q2:\n  o preenchimento parou") and "fCtApexPreencPopupLovId" in why
+    assert sorted(p.name for p in evidence.iterdir()) == [f"{k[1]}.html", f"{k[1]}.log", f"{k[1]}.png"]
+    why = (evidence / f"{k[1]}.log").read_text(encoding="utf-8")
+    assert why.startswith(f"Registo {k[1]}:\n  o preenchimento parou") and "fCtApexPreencPopupLovId" in why
     assert "Rui Sá" in why and "Ana Lima" not in why  # the lines of its own fill, not the others'
 
 
-def test_operator_stops_the_run_and_every_open_record_says_so(operator_browser, run, tmp_path):
-    address, context = operator_browser
-    (tmp_path / "mapa.json").write_text(json.dumps(MAPA), encoding="utf-8")
-    registos = write_records(tmp_path / "propostas", records("S")[:3], "json")
+@pytest.mark.parametrize("stop", ["sigterm", "ctrl-c"])
+def test_a_stopped_run_leaves_no_tab_and_the_resumed_run_submits_nothing_twice(
+        operator_browser, lote, server, run, tmp_path, stop):
+    """Stopped (SIGTERM, as `timeout` and a CI's cancel send it; or the operator's Ctrl+C, p)
+    while a submit waits for its answer: every open record is parado, that one por confirmar,
+    no tab is left; the resumed run fills the others only."""
+    _, context = operator_browser
+    data = records(new_prefix("T"))[:3]
+    k = [r["ID"] for r in data]
+    registos = write_records(tmp_path / "propostas", data, "json")
+    status_path = tmp_path / "propostas.json.relatorio.estado.jsonl"
+    reason, status = {"sigterm": ("execução terminada por um sinal (SIGTERM)", 143),
+                      "ctrl-c": ("execução parada pelo operador", 130)}[stop]
+
+    async def first_run():
+        proc = await lote(registos, "--chave", "ID", url=server.url())
+        page, a = await proc.front_tab(context)
+        server.hold()
+        await page.click("#SUBMETER", no_wait_after=True)  # its answer is held
+        await proc.until(lambda: server.posts, "a submissão na aplicação")
+        if stop == "sigterm":
+            proc.proc.send_signal(signal.SIGTERM)
+        else:
+            proc.proc.send_signal(signal.SIGINT)
+            await proc.until(lambda: "Interrompido." in proc.output(), "a pergunta do Ctrl+C")
+            proc.proc.stdin.write(b"p\n")
+            await proc.proc.stdin.drain()
+        rc = await proc.wait()
+        server.release()
+        return a, rc, proc.output(), [p.url for p in context.pages if not p.is_closed() and p.url != "about:blank"]
+
+    async def second_run():
+        proc = await lote(registos, "--chave", "ID", url=server.url())
+        done = []
+        for _ in range(2):
+            page, key = await proc.front_tab(context, done=done)
+            done.append(key)
+            await page.click("#SUBMETER")
+        return done, await proc.wait(), proc.output()
+
+    a, rc, out, left = run(first_run())
+    assert rc == status and f"A parar: {reason}." in out and left == [], out
+    first = {line["chave"]: line for line in status_lines(status_path) if "chave" in line}
+    other = ({k[0], k[1]} - {a}).pop()  # the tab open behind it; the third never opened
+    assert {key: line["estado"] for key, line in first.items()} == {a: "por_confirmar", other: "parado"}, out
+    assert first[other]["motivo"] == reason and first[a]["motivo"] == f"submissão por confirmar: {reason}"
+    done, rc, out = run(second_run())
+    assert rc == 1 and "1 registo com a submissão por confirmar" in out, out
+    assert sorted(done) == sorted(set(k) - {a}), out
+    assert last_states(status_lines(status_path)) == dict({x: "submetido" for x in k}, **{a: "por_confirmar"})
+    assert sorted(server.posts) == sorted(r["NOME"] for r in data), out  # each one once
+
+
+@pytest.mark.parametrize("submit", ["pagina", "ajax"])
+def test_a_refused_submit_is_rejeitado_and_stays_in_front_until_submitted_again(
+        operator_browser, lote, server, run, tmp_path, submit):
+    """The application answers the submit with its errors (the form again, or APEX's ajax page
+    submit answered in JSON): the record is rejeitado, why is said, and its tab stays in front;
+    the operator submits again and it is submetido."""
+    _, context = operator_browser
+    data = records(new_prefix("R"))[:1]
+    key = data[0]["ID"]
+    server.reject.add(data[0]["NOME"])
+    registos = write_records(tmp_path / "propostas", data, "json")
+    status_path = tmp_path / "propostas.json.relatorio.estado.jsonl"
 
     async def operate():
-        proc = await start_lote(address, tmp_path, registos, "--chave", "ID")
-        _, key = await front_tab(context)
-        proc.send_signal(signal.SIGINT)
-        await until(lambda: "Interrompido." in (tmp_path / "saida.txt").read_text())
-        proc.stdin.write(b"p\n")
-        await proc.stdin.drain()
-        return key, await proc.wait()
+        proc = await lote(registos, "--chave", "ID", url=server.url("ajax=1" if submit == "ajax" else ""))
+        page, _ = await proc.front_tab(context, key)
+        await page.click("#SUBMETER")
+        await proc.until(lambda: last_states(status_lines(status_path)).get(key) == "rejeitado", "rejeitado")
+        await proc.until(lambda: banner(page, "recusou"), "o aviso da recusa no separador")
+        if submit == "ajax":  # the form again (a page of its own, not a submit's answer)
+            await page.reload()
+        await page.fill("#P1_NOME", data[0]["NOME"])  # the operator corrects the form
+        await page.click("#SUBMETER")
+        return await proc.wait(), proc.output()
 
-    try:
-        front, rc = run(operate())
-        left = [page.url for page in context.pages]
-    finally:
-        run(close_tabs(context))
-    assert rc == 130, (tmp_path / "saida.txt").read_text()
-    lines = status_lines(tmp_path / "propostas.json.relatorio.estado.jsonl")
-    stopped = {line["chave"]: line["motivo"] for line in lines if line.get("estado") == "parado"}
-    # the form in front and the one filled (or being filled) behind it; the third never opened
-    assert stopped == {"S1": "execução parada pelo operador", "S2": "execução parada pelo operador"}
-    assert front in stopped and FORM_URL not in left
+    rc, out = run(operate())
+    assert rc == 0, out
+    lines = [line for line in status_lines(status_path) if "chave" in line]
+    assert [line["estado"] for line in lines] == ["preenchido", "a_submeter", "rejeitado", "a_submeter", "submetido"]
+    assert REJECTION in lines[2]["motivo"] and f"a aplicação recusou a submissão: {REJECTION}" in out
+    assert server.posts == [data[0]["NOME"]] * 2
 
 
-def test_a_page_that_is_not_the_form_stops_the_run(operator_browser, run, tmp_path):
-    address, context = operator_browser
-    (tmp_path / "mapa.json").write_text(json.dumps(MAPA), encoding="utf-8")
-    registos = write_records(tmp_path / "propostas", records("T"), "json")
-    not_the_form = FORM_URL.replace("form.html", "enviado.html")
+def test_a_page_that_is_not_the_form_stops_the_run(lote, run, tmp_path):
+    registos = write_records(tmp_path / "propostas", records(new_prefix("N")), "json")
 
     async def start():
-        proc = await asyncio.create_subprocess_exec(
-            sys.executable, "-m", "ziveviver", "lote", "--url", not_the_form, "--mapa", str(tmp_path / "mapa.json"),
-            "--registos", str(registos), "--cdp", address, stderr=asyncio.subprocess.PIPE)
-        _, err = await proc.communicate()
-        return proc.returncode, err.decode()
+        proc = await lote(registos, url=FORM_URL.replace("form.html", "enviado.html"))
+        return await proc.wait(), proc.output()
 
-    rc, err = run(start())
-    assert rc == 1 and "Erro: a execução parou: a página" in err and "não tem nenhum dos itens do mapa" in err
+    rc, out = run(start())
+    assert rc == 1 and "Erro: a execução parou: a página" in out and "não tem nenhum dos itens do mapa" in out
     states = last_states(status_lines(tmp_path / "propostas.json.relatorio.estado.jsonl"))
     assert set(states.values()) == {"parado"} and len(states) <= 2  # the tabs open then, not the rest
 
 
-def test_two_records_files_of_one_base_name_keep_two_reports(operator_browser, run, tmp_path):
+def test_two_records_files_of_one_base_name_keep_two_reports(operator_browser, lote, run, tmp_path):
     """a.jsonl, then a.csv with someone else (keys by position in both): each is filled and
     submitted, and each keeps its own report and status file."""
-    address, context = operator_browser
-    (tmp_path / "mapa.json").write_text(json.dumps(MAPA), encoding="utf-8")
-    files = [write_records(tmp_path / "a", records("J")[:1], "jsonl"),
-             write_records(tmp_path / "a", records("K")[1:2], "csv")]
+    _, context = operator_browser
+    files = [write_records(tmp_path / "a", records(new_prefix("J"))[:1], "jsonl"),
+             write_records(tmp_path / "a", records(new_prefix("K"))[1:2], "csv")]
 
     async def operate(registos):
-        proc = await start_lote(address, tmp_path, registos, "--traco", str(registos) + ".zip")
-        try:  # a run that fills nothing presents no tab: a generous bound, not a measure
-            page, _ = await asyncio.wait_for(front_tab(context), 120)
-        except asyncio.TimeoutError:
-            proc.kill()
-            await proc.wait()
-            raise
+        proc = await lote(registos, "--traco", str(registos) + ".zip")
+        page, _ = await proc.front_tab(context)
         name = await page.input_value("#P1_NOME")
         await page.click("#SUBMETER")
         return await proc.wait(), name
 
-    try:
-        outcomes = [run(operate(f)) for f in files]
-    finally:
-        run(close_tabs(context))
+    outcomes = [run(operate(f)) for f in files]
     assert outcomes == [(0, PEOPLE[0][0]), (0, PEOPLE[1][0])], (tmp_path / "saida.txt").read_text()
     for path in files:
         with path.with_name(path.name + ".relatorio.csv").open(encoding="utf-8") as f:

@@ -83,9 +83,28 @@ def test_the_check_waits_for_an_item_the_page_renders_late(new_page, run, quiet)
     run(page.goto(FORM_URL + "?tardio=2500"))
     mapping = {"TARDIO": {"WebSel": "#P1_TARDIO", "ColTipo": "text", "Rotulo": "Código promocional"}}
 
+    class Waiting:
+        """The check's log: `seen` is set once its first look found nothing and it waits."""
+
+        def __init__(self):
+            self.seen = asyncio.Event()
+
+        def info(self, msg, *args, **kw):
+            if msg.startswith("fCtVerificarMapa -> A aguardar o item #P1_TARDIO "):
+                self.seen.set()
+
+        warning = error = debug = info
+
     async def check_while_it_comes():
+        from ziveviver import vexocontrole as vc
+
+        log = Waiting()
+        vc.gDebugDev, vc.objfLog = True, log  # the quiet fixture puts both back
         task = asyncio.ensure_future(cf.fCtVerificarMapa(page, mapping, {"TARDIO": "X", "RepAtivarPreenc": 0}))
-        await asyncio.sleep(0)  # the check's first look goes out while the item is not there
+        seen = asyncio.ensure_future(log.seen.wait())
+        await asyncio.wait([seen, task], timeout=30, return_when=asyncio.FIRST_COMPLETED)
+        seen.cancel()
+        assert log.seen.is_set(), "the check did not wait for the item it had not found"
         await page.clock.run_for(2500)
         return await task
 

@@ -10,7 +10,8 @@ from ziveviver.executor import COMMANDS, cmd_lote, main
 from ziveviver.executor import records as recs
 from ziveviver.executor import statusfile as st
 from ziveviver.executor.cli import InputError, RunError, build_parser
-from ziveviver.executor.tabs import _is_submit
+from ziveviver.executor import submission
+from ziveviver.executor.submission import is_submit as _is_submit
 from lote_files import write_records
 
 MAPPING = {"NOME": {"WebSel": "#P1_NOME", "ColTipo": "text"},
@@ -91,6 +92,10 @@ def test_every_record_problem_names_its_position_and_key(tmp_path):
             {"ID": "Z", "NOME": "d", "IDIOMAS": ["PT"]}]
     path = tmp_path / "r.jsonl"
     path.write_text("".join(json.dumps(r) + "\n" for r in rows), encoding="utf-8")
+    with pytest.raises(InputError) as e:  # a key column the file does not have: said once
+        load(path, key="CPF")
+    assert e.value.problems == ['--chave: os registos não têm a coluna "CPF"; as colunas são: ID, NOME, '
+                                'IDIOMAS, RepAtivarPreenc.']
     with pytest.raises(InputError) as e:
         load(path, key="ID")
     assert e.value.problems == [
@@ -118,6 +123,13 @@ def test_bad_records_stop_the_command_before_any_browser(tmp_path, capsys):
                         "simples: as secções não são preenchidas.", "colunas dos registos que o mapa "
                         "não tem (não são preenchidas): ID."]
     assert not list(tmp_path.glob("*.estado.jsonl"))
+    # another run holds the status file: refused before anything, with the status for bad input
+    holder = st.StatusFile(tmp_path / "r.csv.relatorio.estado.jsonl")
+    try:
+        assert main(["lote", "--url", "http://x/", "--mapa", str(mapa), "--registos", str(good)]) == 2
+    finally:
+        holder.close()
+    assert "outra execução está a usar o ficheiro de estado" in capsys.readouterr().err
 
 
 def test_parts_share_the_records_out_and_have_their_own_files(tmp_path):
@@ -139,12 +151,15 @@ def test_parts_share_the_records_out_and_have_their_own_files(tmp_path):
     assert st.report_paths("out/r.json", "x.csv", None)[1] == st.pathlib.Path("out/r.estado.jsonl")
 
 
-def test_status_survives_a_cut_line_and_resume_skips_only_settled_records(tmp_path):
-    records = [recs.Record(p, f"linha {p}", k, {"N": k}) for p, k in enumerate("abcdef", 1)]
+def test_status_survives_a_cut_line_and_resume_skips_settled_and_unconfirmed_records(tmp_path):
+    records = [recs.Record(p, f"linha {p}", k, {"N": k}) for p, k in enumerate("abcdefgh", 1)]
     path = tmp_path / "r.estado.jsonl"
     status = st.StatusFile(path)
     status.start_run("r.jsonl", None)
-    for rec, state in zip(records, ["submetido", "ignorado", "falhou", "preenchido", "parado"]):
+    states = ["submetido", "ignorado", "falhou", "preenchido", "parado", None, "a_submeter", "rejeitado"]
+    for rec, state in zip(records, states):
+        if state is None:
+            continue
         status.record(rec, "preenchido", campos_certos=1, campos_esperados=1)
         if state != "preenchido":
             status.record(rec, state, motivo=f"porque {state}")
@@ -155,26 +170,37 @@ def test_status_survives_a_cut_line_and_resume_skips_only_settled_records(tmp_pa
     status = st.StatusFile(path)
     with pytest.raises(st.InUse):  # a second run over the same file
         st.StatusFile(path)
-    assert status.warnings == [f"{path}, linha 11: linha de estado ilegível, ignorada."]
+    assert status.warnings == [f"{path}, linha 15: linha de estado ilegível, ignorada."]
     assert status.run == 2
     records[0].data = {"N": "changed"}
-    todo, notes = st.resume_plan(records, status)
-    assert [r.key for r in todo] == ["c", "d", "e", "f"]
-    assert notes == ["Execuções anteriores: 1 submetidos e 1 ignorados (ficam como estão); 1 falharam "
-                     "e 2 ficaram por submeter (voltam a ser preenchidos).",
-                     "o registo 1 (chave a) mudou desde que foi submetido; não é preenchido de novo."]
+    todo, unconfirmed, notes = st.resume_plan(records, status)
+    assert ([r.key for r in todo], [r.key for r in unconfirmed]) == (["c", "d", "e", "f", "h"], ["g"])
+    assert notes == ["Execuções anteriores: 1 submetido e 1 ignorado (ficam como estão); 1 submissão "
+                     "por confirmar; 1 falhou e 3 ficaram por submeter (voltam a ser preenchidos).",
+                     "o registo 1 (chave a) mudou desde que foi submetido; não é preenchido de novo.",
+                     "Registo 7 (chave g): submissão por confirmar: o pedido foi enviado à aplicação, mas "
+                     "a resposta não chegou. Confirme-o na aplicação; se não ficou registado, corra de novo "
+                     "com --refazer g."]
+    # the operator names it: filled again; a submitted record is never filled again
+    todo, unconfirmed, notes = st.resume_plan(records, status, {"g", "a"})
+    assert ([r.key for r in todo], unconfirmed) == (["c", "d", "e", "f", "g", "h"], [])
+    assert "--refazer a: o registo 1 foi submetido; não é preenchido de novo." in notes
     status.record(records[2], "preenchido", campos_certos=2, campos_esperados=3)  # a new attempt
     status.close()
     lines = path.read_text(encoding="utf-8").splitlines()
-    assert lines[:10] == whole.splitlines() and json.loads(lines[-1])["chave"] == "c"
+    assert lines[:14] == whole.splitlines() and json.loads(lines[-1])["chave"] == "c"
 
     report = tmp_path / "r.json"
     st.write_report(report, st.report_rows(records, st.StatusFile(path)))  # free again once closed
     rows = {r["chave"]: r for r in json.loads(report.read_text(encoding="utf-8"))}
     assert {k: r["resultado"] for k, r in rows.items()} == {
-        "a": "submetido", "b": "ignorado", "c": "preenchido", "d": "preenchido", "e": "parado", "f": "pendente"}
+        "a": "submetido", "b": "ignorado", "c": "preenchido", "d": "preenchido", "e": "parado", "f": "pendente",
+        "g": "a_submeter", "h": "rejeitado"}
     assert rows["c"]["motivo"] is None and rows["c"]["campos_esperados"] == 3  # the old failure is gone
     assert rows["a"]["campos_certos"] == 1 and rows["e"]["motivo"] == "porque parado"
+    with pytest.raises(InputError, match="--refazer: x não é chave de nenhum registo"):
+        cmd_lote._redo_keys("g, x", records)
+    assert cmd_lote._redo_keys(" g,h ", records) == {"g", "h"}
 
 
 def test_what_counts_as_the_forms_submit():
@@ -190,6 +216,14 @@ def test_what_counts_as_the_forms_submit():
     assert not _is_submit(request("POST", "https://h/ords/wwv_flow.ajax", False), page)
     assert not _is_submit(request("GET", "https://h/ords/f?p=1:3", True), page)
     assert not _is_submit(request("POST", "https://h/x", True, frame=other), page)
+    # the answer of APEX's ajax page submit: errors refuse it (said once, as the page says
+    # them), a redirect accepts it, anything else is not such an answer
+    refused = submission.ajax_errors(json.dumps({"errors": [
+        {"type": "error", "location": ["page", "inline"], "pageItem": "P1_NOME", "message": "Nome?"},
+        {"type": "error", "location": "inline", "pageItem": "P1_NIF", "message": "NIF inválido"}]}))
+    assert submission.rejection(refused + [{"item": "P1_NOME", "text": "Nome?"}]) == "Nome?; P1_NIF: NIF inválido"
+    assert submission.ajax_errors('{"redirectURL": "f?p=1:2"}') == []
+    assert submission.ajax_errors("<html>") is None and submission.ajax_errors('{"x": 1}') is None
     assert recs._date_format("mm-dd-yy") == "%d/%m/%Y"
     assert recs._date_format('d"º" mmm yyyy') == "%dº %b %Y"
 
@@ -234,7 +268,7 @@ def test_records_files_of_one_base_name_keep_their_own_report_and_status(tmp_pat
     moved = tmp_path / "movidos.jsonl"
     files["jsonl"].rename(moved)
     assert main(lote_args(tmp_path, moved, "--relatorio", str(report))) == 0
-    assert "Nada a fazer: os 2 registos já foram submetidos ou ignorados." in capsys.readouterr().out
+    assert "Nada a fazer: não há registos por preencher." in capsys.readouterr().out
 
 
 def test_a_batch_begun_under_the_older_default_name_keeps_its_files(tmp_path):

@@ -41,6 +41,11 @@ Task<Ref> fCtPreencText(Call c) {
   PyObject* pDbCampoValue = c.arg(2);
   PyObject* pTimeout = c.arg(3);
   if (is_blank(pDbCampoValue)) co_return none();
+#ifdef ZV_PLANTED_LEAK
+  // Test-only builds (CMake's ZV_PLANTED_LEAK): each fill loses the object stored before it.
+  static void* volatile planted;
+  planted = ::operator new(32);
+#endif
   Ref valToSend = str(pDbCampoValue);
   Ref locator = pg::locator(pPage, pWebSel);
   Ref action = make_attempt(&kTextAttempt, pPage, pWebSel, valToSend.get(), pTimeout, locator.get());

@@ -1070,7 +1070,8 @@
 
   // APEX's page submit: the request goes into p_request and the form is posted to its
   // action (form.submit(), a real navigation); with submitAjax the form's data is posted by
-  // ajax to wwv_flow.accept instead, as a page that reloads only on success does.
+  // ajax to wwv_flow.accept instead, as a page that reloads only on success does: its JSON
+  // answer either redirects ({redirectURL}) or brings the errors to show ({errors}).
   function submitPage(request) {
     const form = byId("wwvFlowForm");
     const entry = { request: request || "", ajax: !!zv.submitAjax, result: null };
@@ -1082,8 +1083,12 @@
     }
     const body = new URLSearchParams(new FormData(form));
     fetch("wwv_flow.accept", { method: "POST", body }).then(
-      (r) => { entry.result = r.status; },
-      (e) => { entry.result = "erro: " + String((e && e.message) || e); });
+      (r) => { entry.result = r.status; return r.ok ? r.json().catch(() => null) : null; },
+      (e) => { entry.result = "erro: " + String((e && e.message) || e); return null; })
+      .then((answer) => {
+        if (answer && answer.errors && window.apex.message) window.apex.message.showErrors(answer.errors);
+        else if (answer && answer.redirectURL) location.href = answer.redirectURL;
+      });
   }
 
   // An ajax call to an application process, as apex.server.process makes it.

@@ -14,13 +14,16 @@ from . import browser as _browser
 from . import records as recs
 from . import statusfile as st
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options,
-                  command_parser, fail, reconfigure_output, report, require, run_guarded, say, warn)
+                  command_parser, count, fail, reconfigure_output, report, require, run_guarded,
+                  say, warn)
 from .evidence import Trace
 from .evidence import add_options as add_evidence_options
 from .evidence import check_options as check_evidence_options
 from .fill import add_pacing_option
 from .inputs import check_mapping, load_json, page_address, read_session
-from .tabs import STOP_BY_OPERATOR, Batch
+from .tabs import STOP_BY_OPERATOR, STOP_BY_SIGNAL, Batch
+
+TERMINATED = 143  # stopped by SIGTERM, as a shell reports a process it ended
 
 LOTE_DOC = """\
 Preenche o mesmo formulário uma vez por registo, à frente do operador: enquanto este revê e
@@ -35,15 +38,19 @@ cabeçalho dá as colunas; numa lista de valores (multiselect) separe-os com | (
 
 Um ficheiro de estado ao lado do relatório (.estado.jsonl) guarda cada mudança no momento:
 correndo de novo com os mesmos ficheiros, os registos submetidos ou ignorados ficam como estão
-e os outros (os que falharam incluídos) voltam a ser preenchidos.
+e os outros (os que falharam ou a aplicação recusou incluídos) voltam a ser preenchidos. Um
+registo cuja submissão foi enviada sem que a resposta chegasse (a execução morreu entretanto)
+fica "submissão por confirmar": não volta a ser preenchido sem --refazer CHAVE.
 
 exemplos:
   ziveviver lote --url https://apex.exemplo/ords/r/app/proposta --mapa mapa.json \\
       --registos propostas.xlsx --chave NIF --estado login.json
   ziveviver lote --url ... --mapa mapa.json --registos propostas.csv --parte 2/4
 
-estado de saída: 0 todos os registos submetidos ou ignorados; 1 algum falhou, ou o navegador
-foi fechado; 2 argumentos ou ficheiros inválidos; 130 parado pelo operador."""
+estado de saída: 0 todos os registos submetidos ou ignorados; 1 algum falhou, ficou por
+submeter ou por confirmar, ou o navegador foi fechado; 2 argumentos ou ficheiros inválidos, ou
+o ficheiro de estado em uso por outra execução; 130 parado pelo operador; 143 terminado por
+SIGTERM."""
 
 
 def prepare(args):
@@ -68,23 +75,45 @@ def prepare(args):
     rows, fmt = recs.read_rows(args.registos, args.folha)
     records, more = recs.make_records(rows, fmt, mapping, args.chave)
     report_path, status_path = st.report_paths(args.relatorio, args.registos, part)
+    args.refazer_chaves = _redo_keys(args.refazer, records)
     read_session(args)
     return mapping, recs.select_part(records, part), part, report_path, status_path, warnings + more
+
+
+def _redo_keys(text, records):
+    """The keys of --refazer, each one a record's."""
+    if not text:
+        return set()
+    keys = [k.strip() for k in text.split(",") if k.strip()]
+    known = {rec.key for rec in records}
+    unknown = [k for k in keys if k not in known]
+    if not keys or unknown:
+        what = ", ".join(unknown) if unknown else repr(text)
+        raise InputError([f"--refazer: {what} não é chave de nenhum registo (escreva as chaves "
+                          "separadas por vírgulas)."])
+    return set(keys)
 
 
 async def _lote(args, mapping, records, part, report_path, status):
     from playwright.async_api import async_playwright
 
-    todo, notes = st.resume_plan(records, status)
+    todo, unconfirmed, notes = st.resume_plan(records, status, args.refazer_chaves)
     for line in notes:
         say(line)
+    left_sent = [rec for rec in unconfirmed if status.last(rec.key) == "a_submeter"]
+    if todo or left_sent:
+        status.start_run(args.registos, part)
+    for rec in left_sent:  # a run died between the submit and its answer
+        status.record(rec, "por_confirmar", motivo=f"{st.UNCONFIRMED_TEXT}: a execução terminou "
+                      "antes da resposta da aplicação")
     if report_path.exists():  # brought up to date; a new one is written with the first record
         st.write_report(report_path, st.report_rows(records, status))
     if not todo:
-        say(f"Nada a fazer: os {len(records)} registos já foram submetidos ou ignorados.")
-        return OK
-    say(f"A preencher {len(todo)} de {len(records)} registos em até {args.abas} separadores.")
-    status.start_run(args.registos, part)
+        say("Nada a fazer: não há registos por preencher.")
+        return _unconfirmed_exit(records, status, OK)
+    of = "" if len(todo) == len(records) else f" de {len(records)}"
+    say(f"A preencher {count(len(todo), 'registo')}{of} em até "
+        f"{count(args.abas, 'separador', 'separadores')}.")
     status.listeners.append(lambda: st.write_report(report_path, st.report_rows(records, status)))
     hint = ("A sessão guardada pode ter expirado: volte a correr 'ziveviver entrar'." if args.estado
             else "Se a aplicação pede o login, use --estado (ver 'ziveviver entrar') ou --cdp.")
@@ -102,18 +131,34 @@ async def _lote(args, mapping, records, part, report_path, status):
     counts = {}
     for row in st.report_rows(records, status):
         counts[row["resultado"]] = counts.get(row["resultado"], 0) + 1
-    say("Resumo: " + ", ".join(f"{n} {state}" for state, n in sorted(counts.items())) + ".")
+    say("Resumo: " + ", ".join(st.state_count(n, state) for state, n in sorted(counts.items())) + ".")
     say(f"Relatório: {report_path}  Estado: {status.path}")
     if stopped == STOP_BY_OPERATOR:
         return INTERRUPTED
+    if stopped == STOP_BY_SIGNAL:
+        return TERMINATED
     if stopped:
         fail(f"a execução parou: {stopped}")
     if batch.failed:
-        fail(f"{batch.failed} registo(s) falharam; corra o mesmo comando para os tentar de novo.")
+        one = batch.failed == 1
+        fail(f"{count(batch.failed, 'registo')} {'falhou' if one else 'falharam'}; corra o mesmo "
+             f"comando para {'o tentar' if one else 'os tentar'} de novo.")
     left = counts.get("parado", 0)
     if left and not stopped:  # tabs closed before their form was submitted
-        fail(f"{left} registo(s) ficaram por submeter; corra o mesmo comando para os preencher de novo.")
-    return FAILED if stopped or batch.failed or left else OK
+        fail(f"{count(left, 'registo')} {'ficou' if left == 1 else 'ficaram'} por submeter; corra o "
+             "mesmo comando para os preencher de novo.")
+    return _unconfirmed_exit(records, status, FAILED if stopped or batch.failed or left else OK)
+
+
+def _unconfirmed_exit(records, status, code):
+    """A record whose submission is unconfirmed is not done: the operator must look."""
+    unsure = [rec.key for rec in records if status.last(rec.key) in st.UNCONFIRMED]
+    if unsure:
+        fail(f"{count(len(unsure), 'registo')} com a {st.UNCONFIRMED_TEXT} ({', '.join(unsure)}): "
+             "confirme na aplicação; para preencher de novo um que não ficou registado, corra com "
+             "--refazer CHAVE[,CHAVE...].")
+        return code or FAILED
+    return code
 
 
 def run(args):
@@ -129,8 +174,8 @@ def run(args):
         status = st.StatusFile(status_path)
     except st.InUse:
         fail(f"outra execução está a usar o ficheiro de estado {status_path}; cada execução (ou "
-             "cada --parte) precisa do seu.")
-        return FAILED
+             "cada --parte) precisa do seu (estado de saída 2).")
+        return BAD_INPUT
     except OSError as e:
         fail(f"não foi possível abrir o ficheiro de estado {status_path}: {e.strerror or e}")
         return FAILED
@@ -175,6 +220,9 @@ def add_parser(subparsers):
                         "exemplo propostas.xlsx.relatorio.csv); o ficheiro de estado fica ao lado")
     p.add_argument("--parte", metavar="K/N",
                    help="só os registos K, K+N, K+2N, ... (para repartir a lista por várias máquinas)")
+    p.add_argument("--refazer", metavar="CHAVE[,CHAVE...]",
+                   help="preenche de novo estes registos com a submissão por confirmar (depois de "
+                        "confirmar na aplicação que não ficaram registados)")
     add_pacing_option(p)
     add_evidence_options(p)
     browser_options(p, headless=False)

@@ -253,6 +253,10 @@ def make_records(rows, fmt, mapping, key_column=None):
         if unknown:
             warnings.append(f"colunas dos registos que o mapa não tem (não são preenchidas): "
                             f"{', '.join(unknown)}.")
+    columns = list(dict.fromkeys(c for _, row in rows if isinstance(row, dict) for c in row))
+    if key_column is not None and rows and key_column not in columns:
+        raise InputError([f'--chave: os registos não têm a coluna "{key_column}"; as colunas são: '
+                          f"{', '.join(map(str, columns))}."])
     keys = {}
     for position, (where, row) in enumerate(rows, 1):
         if not isinstance(row, dict):

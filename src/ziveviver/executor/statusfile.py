@@ -7,15 +7,23 @@ its key ("chave"), position, state ("estado") and time ("quando"):
 - ``preenchido``: filled and handed to the operator ("campos_certos"/"campos_esperados" from
   the receipt, "diferentes", "preenchimento_s", "retidos");
 - ``falhou``: the fill or the page failed ("motivo");
-- ``submetido``: the operator submitted the form ("a_espera_do_operador_s": from ready to
-  submitted; "operador_esperou_s": from the previous submission until this form was ready in
-  front of the operator);
+- ``a_submeter``: the operator's submit is on its way to the application; written (and synced)
+  before the request leaves the browser, so that a run that dies before the answer still knows;
+- ``submetido``: the application's answer to the submit arrived, without errors
+  ("a_espera_do_operador_s": from ready to submitted; "operador_esperou_s": from the previous
+  submission until this form was ready in front of the operator);
+- ``rejeitado``: the application answered the submit with errors ("motivo": their text); the
+  form stays in front of the operator, who may correct it and submit again;
+- ``por_confirmar``: a submit was sent but its answer never came (the run ended or died
+  first); whether the application took it is for the operator to check ("motivo");
 - ``ignorado``: the operator skipped the record ("motivo");
 - ``parado``: the record was not submitted: the run stopped, or its tab was closed ("motivo").
 
 Each run starts with a line without a key: {"execucao": n, "quando", "registos", "parte"}.
 A new run over the same files goes on from the last state of each key: records submitted or
-ignored are left alone; the rest, those that failed included, are filled again.
+ignored are left alone, and so are those whose submission is unconfirmed (``a_submeter`` left by
+a run that died is recorded ``por_confirmar``) unless the operator names them (--refazer); the
+rest, those that failed or were refused included, are filled again.
 """
 import hashlib
 import json
@@ -24,10 +32,20 @@ import pathlib
 import time
 
 from . import binding
+from .cli import count
 from .receipt import write_rows
 
-STATES = ("preenchido", "falhou", "submetido", "ignorado", "parado")
+STATES = ("preenchido", "falhou", "a_submeter", "submetido", "rejeitado", "ignorado", "parado",
+          "por_confirmar")
 SETTLED = ("submetido", "ignorado")  # not filled again by a later run
+UNCONFIRMED = ("a_submeter", "por_confirmar")  # sent, answer unknown: only refilled when named
+UNCONFIRMED_TEXT = "submissão por confirmar"
+# How the summaries count the records in each state ("1 submetido", "2 falharam").
+STATE_WORDS = {"preenchido": ("preenchido", "preenchidos"), "falhou": ("falhou", "falharam"),
+               "a_submeter": ("a submeter", "a submeter"), "submetido": ("submetido", "submetidos"),
+               "rejeitado": ("rejeitado", "rejeitados"), "ignorado": ("ignorado", "ignorados"),
+               "parado": ("parado", "parados"), "por_confirmar": ("por confirmar", "por confirmar"),
+               "pendente": ("pendente", "pendentes")}
 ATTEMPTS = ("preenchido", "falhou")  # a line that starts a new attempt at the record
 PENDING = "pendente"  # the report's word for a record no run has reached
 REPORT_COLUMNS = ("chave", "posicao", "resultado", "motivo", "campos_certos", "campos_esperados",
@@ -153,28 +171,49 @@ class StatusFile:
         self._file.close()
 
 
-def resume_plan(records, status):
-    """The records this run fills, and what the earlier runs left, as lines for the user."""
-    todo, notes = [], []
-    counts = {"submetido": 0, "ignorado": 0, "falhou": 0, "preenchido": 0, "parado": 0}
+def resume_plan(records, status, redo=()):
+    """The records this run fills, those whose submission an earlier run left unconfirmed (not
+    filled again unless their key is in `redo`), and what the earlier runs left, as lines for
+    the user."""
+    todo, unconfirmed, notes = [], [], []
+    counts = dict.fromkeys(STATES, 0)
     for rec in records:
         last = status.state.get(rec.key)
         if last is None:
             todo.append(rec)
             continue
         counts[last["estado"]] += 1
+        if last["estado"] in UNCONFIRMED and rec.key not in redo:
+            unconfirmed.append(rec)
+            notes.append(f"Registo {rec.position} (chave {rec.key}): {UNCONFIRMED_TEXT}: o pedido "
+                         "foi enviado à aplicação, mas a resposta não chegou. Confirme-o na aplicação; "
+                         f"se não ficou registado, corra de novo com --refazer {rec.key}.")
+            continue
         if last["estado"] in SETTLED:
+            if rec.key in redo:
+                notes.append(f"--refazer {rec.key}: o registo {rec.position} foi {last['estado']}; "
+                             "não é preenchido de novo.")
             if last.get("impressao") not in (None, fingerprint(rec.data)):
                 notes.append(f'o registo {rec.position} (chave {rec.key}) mudou desde que foi '
                              f"{last['estado']}; não é preenchido de novo.")
             continue
         todo.append(rec)
     if any(counts.values()):
-        notes.insert(0, f"Execuções anteriores: {counts['submetido']} submetidos e "
-                        f"{counts['ignorado']} ignorados (ficam como estão); {counts['falhou']} "
-                        f"falharam e {counts['preenchido'] + counts['parado']} ficaram por "
-                        "submeter (voltam a ser preenchidos).")
-    return todo, notes
+        pending = sum(counts[s] for s in ("preenchido", "parado", "rejeitado"))
+        line = (f"Execuções anteriores: {state_count(counts['submetido'], 'submetido')} e "
+                f"{state_count(counts['ignorado'], 'ignorado')} (ficam como estão)")
+        unsure = sum(counts[s] for s in UNCONFIRMED)
+        if unsure:
+            line += f"; {count(unsure, 'submissão', 'submissões')} por confirmar"
+        line += (f"; {state_count(counts['falhou'], 'falhou')} e "
+                 f"{count(pending, 'ficou', 'ficaram')} por submeter (voltam a ser "
+                 "preenchidos).")
+        notes.insert(0, line)
+    return todo, unconfirmed, notes
+
+
+def state_count(n, state):
+    return count(n, *STATE_WORDS.get(state, (state, state)))
 
 
 # ------------------------------------------------------------------------------ report

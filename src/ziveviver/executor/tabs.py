@@ -5,11 +5,12 @@ never-submit guard; the guard is lifted when the fill ends and the receipt is re
 presenter takes the filled tabs in the records' order (a tab that is ready is not held back
 by a slower fill of an earlier record): it brings each to the front, shows its
 receipt summary (in the terminal and in a banner in the page that covers nothing) and waits
-for the operator. The form's own submit (a POST navigation of the tab, or APEX's page submit
-to its accept endpoint followed by the navigation it brings) is recorded as ``submetido`` the
-moment the new page arrives, whichever tab it happens in, and the tab is closed, which frees
-its slot for the next record. Ctrl+C asks the operator whether to skip the record in front or
-stop the run.
+for the operator. The form's own submit (see ``submission``) is recorded ``a_submeter`` before
+its request leaves the browser, whichever tab it happens in; its answer makes the record
+``submetido`` (the tab is closed, which frees its slot for the next record) or, when the
+application shows errors, ``rejeitado`` (the tab stays for the operator to correct and submit
+again). Ctrl+C asks the operator whether to skip the record in front or stop the run; SIGTERM
+stops it. Before filling anything, the tabs a run that died left are closed.
 """
 import asyncio
 import json
@@ -17,11 +18,12 @@ import signal
 import sys
 import threading
 import time
-from urllib.parse import urlsplit
 
 from ziveviver import ritmo
 
 from . import receipt
+from . import statusfile as st
+from . import submission as sub
 from .browser import goto, require_fields
 from .cli import RunError, exc_text, say
 from .evidence import Evidence
@@ -45,22 +47,11 @@ BANNER = """(info) => {
 BANNER_ID = "zv-lote-aviso"
 CLOSE_WAIT_S = 10  # how long a tab may take to close
 STOP_BY_OPERATOR = "execução parada pelo operador"
+STOP_BY_SIGNAL = "execução terminada por um sinal (SIGTERM)"
 
 
 class FillStopped(Exception):
     """The fill of a record stopped; its message says where and why."""
-
-
-def _is_submit(request, page):
-    """The form's real submit: a POST that navigates the tab, or a POST to APEX's page-submit
-    endpoint (wwv_flow.accept, or .../accept under friendly URLs)."""
-    try:
-        if request.method != "POST" or request.frame != page.main_frame:
-            return False
-    except Exception:  # noqa: BLE001 - a request without a frame (a worker's) is not the form's
-        return False
-    path = urlsplit(request.url).path
-    return request.is_navigation_request() or path.endswith(("wwv_flow.accept", "/accept"))
 
 
 class Tab:
@@ -71,7 +62,10 @@ class Tab:
         self._release = release
         self.ended = asyncio.get_running_loop().create_future()  # the record's last state
         self.armed = False  # set once the guard is lifted: from then on a submit is the operator's
-        self.posted = False
+        self.posted = False  # a submit is on its way (a_submeter), its answer not yet read
+        self.submit = None  # its request
+        self.expect_page = False  # the next page is its answer (a form POST, or an accepted ajax submit)
+        self.answered = asyncio.Event()  # the ajax submit's answer has been read
         self.ready_at = None
         self.waited = None  # how long the operator waited for this tab (when it was presented)
         self.receipt = None
@@ -102,11 +96,13 @@ class Batch:
         self._changed = asyncio.Event()
         self._fed = False
         self._closing = set()  # the tasks that close a tab
+        self.run_id = sub.run_id(status.path)  # marks this status file's tabs
 
     # -------------------------------------------------------------- the run
 
     async def run(self):
         """Fills and presents every record; returns the reason the run stopped early, if any."""
+        await self._close_old_tabs()
         self.free_since = time.monotonic()
         slots = asyncio.Semaphore(self.tabs)
         browser = self.context.browser
@@ -203,6 +199,7 @@ class Batch:
             self.open[rec.key] = tab
             self.write(f"Registo {rec.position} (chave {rec.key}): a preencher num separador novo...")
             await goto(page, self.url, self.limit_s)
+            await page.evaluate(sub.MARK, sub.mark_arg(self.run_id, rec.key))
             await require_fields(page, self.mapping, rec.data, self.hint, self.limit_s)
             held, rows = await self._fill(page, rec)
         except asyncio.CancelledError:
@@ -219,7 +216,7 @@ class Batch:
         else:
             tab.ready_at = time.monotonic()
             tab.receipt = rows
-            self._watch(tab)
+            await self._watch(tab)
             for line in receipt.held_lines(held):
                 self.write(line)
             c = _receipt_counts(rows)
@@ -266,29 +263,142 @@ class Batch:
 
     # -------------------------------------------------------------- the operator
 
-    def _watch(self, tab):
+    async def _watch(self, tab):
+        """Follows the operator's submit in the tab: every request passes here, so that the
+        submission is on disk (a_submeter) before its request goes on to the application."""
         page = tab.page
 
-        def on_request(request):
-            if tab.armed and not tab.ended.done() and _is_submit(request, page):
-                tab.posted = True
+        async def on_route(route):
+            request = route.request
+            submit = tab.armed and not tab.ended.done() and sub.is_submit(request, page)
+            if submit:
+                self._sending(tab, request)
+            if submit and not request.is_navigation_request():
+                # read apart: the request only goes on once this handler has returned
+                self._spawn(self._ajax_answer(tab, request))
+            try:
+                await route.fallback()
+            except Exception:  # noqa: BLE001 - the tab is closing
+                pass
 
-        def on_navigated(frame):
-            # the server's answer to the submit has arrived: the submission is done
-            if tab.posted and frame == page.main_frame and not tab.ended.done():
-                now = time.monotonic()
-                self._end(tab, "submetido", a_espera_do_operador_s=round(now - tab.ready_at, 2),
-                          operador_esperou_s=None if tab.waited is None else round(tab.waited, 2))
-                self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): submetido.")
+        def on_loaded(_page):
+            if tab.posted and not tab.ended.done():
+                self._spawn(self._page_answer(tab))
 
         def on_close(_page):
             if not tab.ended.done():
-                self._end(tab, "parado", motivo="separador fechado antes da submissão")
+                if tab.posted:
+                    self._end(tab, "por_confirmar", motivo=f"{st.UNCONFIRMED_TEXT}: separador "
+                              "fechado antes da resposta da aplicação")
+                else:
+                    self._end(tab, "parado", motivo="separador fechado antes da submissão")
 
-        page.on("request", on_request)
-        page.on("framenavigated", on_navigated)
+        page.on("domcontentloaded", on_loaded)
         page.on("close", on_close)
+        await page.route("**/*", on_route)
         tab.armed = True
+
+    def _sending(self, tab, request):
+        tab.submit, tab.expect_page = request, request.is_navigation_request()
+        tab.answered.clear()
+        if not tab.posted:
+            tab.posted = True
+            self.status.record(tab.rec, "a_submeter")
+            self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): a submeter...")
+
+    async def _ajax_answer(self, tab, request):
+        """APEX's ajax page submit: errors in its JSON answer refuse it (the page stays); an
+        answer that accepts it leads to the next page, which settles it."""
+        errors = None  # no answer: the submission stays unconfirmed
+        try:
+            response = await request.response()
+            if response is not None:
+                errors = []  # an answer whose body went with the page it led to: that page tells
+                errors = sub.ajax_errors(await response.text())
+        except Exception:  # noqa: BLE001 - see above
+            pass
+        finally:
+            if tab.submit is request:
+                tab.answered.set()
+        if tab.posted and not tab.ended.done() and tab.submit is request:
+            if errors:
+                await self._rejected(tab, errors)
+            elif errors == []:
+                tab.expect_page = True  # accepted: the page it redirects to settles it
+
+    async def _page_answer(self, tab):
+        """A new page in a tab whose submit is on its way: the application's answer, unless the
+        submit never got one (the tab went back to the form, or elsewhere, before it came)."""
+        submit = tab.submit
+        if not submit.is_navigation_request():
+            await tab.answered.wait()
+        if tab.submit is not submit or not tab.expect_page:
+            return
+        if submit.failure is not None:
+            tab.expect_page = False
+            self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): a submissão foi "
+                       f"interrompida antes da resposta ({st.UNCONFIRMED_TEXT}).")
+            return
+        if tab.page.url.startswith("chrome-error:"):
+            self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): a submissão não teve "
+                       f"resposta da aplicação ({st.UNCONFIRMED_TEXT}).")
+            return
+        try:
+            errors = await tab.page.evaluate(sub.ERRORS)
+        except Exception:  # noqa: BLE001 - the page moved on (its next page is read) or closed
+            return
+        if tab.ended.done() or not tab.posted:
+            return
+        if errors:
+            await self._rejected(tab, errors)
+            return
+        now = time.monotonic()
+        self._end(tab, "submetido", a_espera_do_operador_s=round(now - tab.ready_at, 2),
+                  operador_esperou_s=None if tab.waited is None else round(tab.waited, 2))
+        self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): submetido.")
+
+    async def _rejected(self, tab, errors):
+        """The application refused the submit: the record is rejeitado and its tab stays in
+        front of the operator, with the banner saying why."""
+        tab.posted = False
+        reason = sub.rejection(errors)
+        self.status.record(tab.rec, "rejeitado", motivo=reason)
+        text = (f"Registo {tab.rec.position} (chave {tab.rec.key}): a aplicação recusou a "
+                f"submissão: {reason}")
+        self.write(f"{text} Corrija e submeta de novo.")
+        try:
+            await tab.page.evaluate(sub.MARK, sub.mark_arg(self.run_id, tab.rec.key))
+            await tab.page.evaluate(BANNER, {"id": BANNER_ID, "ok": False,
+                                             "text": f"{text}. Corrija o formulário e submeta de novo."})
+        except Exception:  # noqa: BLE001 - the tab went away; its close says what happened
+            pass
+
+    async def _close_old_tabs(self):
+        """The tabs a run over this status file left open (it died): closed before anything is
+        filled. One that has left the form lote loaded was submitted, or navigated, while no
+        run watched it: its record's submission is unconfirmed and it is not filled again."""
+        todo = {rec.key: rec for rec in self.records}
+        for page in list(self.context.pages):
+            try:
+                mark = await asyncio.wait_for(page.evaluate(sub.FIND, sub.find_arg()), CLOSE_WAIT_S)
+            except Exception:  # noqa: BLE001 - a tab that cannot say (closing, a browser page, a dialog open)
+                continue
+            if not mark or mark.get("run") != self.run_id:
+                continue
+            rec = todo.get(mark.get("chave"))
+            if rec is not None and not mark.get("here"):
+                self.status.record(rec, "por_confirmar", motivo=f"{st.UNCONFIRMED_TEXT}: o separador "
+                                   "de uma execução anterior saiu do formulário sem ninguém o seguir")
+                self.records = [r for r in self.records if r is not rec]
+                self.write(f"Registo {rec.position} (chave {rec.key}): {st.UNCONFIRMED_TEXT}: o seu "
+                           "separador, deixado por uma execução anterior, saiu do formulário (foi "
+                           "submetido?). Confirme-o na aplicação; se não ficou registado, corra de "
+                           f"novo com --refazer {rec.key}.")
+            self.write(f"Separador deixado por uma execução anterior (chave {mark.get('chave')}): fechado.")
+            try:
+                await asyncio.wait_for(page.close(), CLOSE_WAIT_S)
+            except Exception:  # noqa: BLE001 - already going
+                pass
 
     async def _present(self, tab):
         """Brings a ready tab to the front and waits until its record is settled."""
@@ -340,13 +450,18 @@ class Batch:
 
     async def _close_open(self, reason):
         for tab in list(self.open.values()):
-            self._end(tab, "parado", motivo=reason)
+            if tab.posted:  # its answer never came: whether the application took it is unknown
+                self._end(tab, "por_confirmar", motivo=f"{st.UNCONFIRMED_TEXT}: {reason}")
+            else:
+                self._end(tab, "parado", motivo=reason)
         await asyncio.gather(*self._closing, return_exceptions=True)
 
     # -------------------------------------------------------------- Ctrl+C
 
     def _catch_interrupts(self):
-        """Ctrl+C asks what to do (a second one while asking stops). Returns the undo."""
+        """Ctrl+C asks what to do (a second one while asking stops); SIGTERM (sent by `timeout`,
+        a CI's cancel, a service manager) stops the run as the operator's stop does. Returns the
+        undo."""
         loop = asyncio.get_running_loop()
 
         def on_interrupt(*_):
@@ -354,15 +469,23 @@ class Batch:
                 loop.call_soon_threadsafe(self.stop, STOP_BY_OPERATOR)
             else:
                 loop.call_soon_threadsafe(self.interrupt.set)
-        try:
-            loop.add_signal_handler(signal.SIGINT, on_interrupt)
-            return lambda: loop.remove_signal_handler(signal.SIGINT)
-        except (NotImplementedError, RuntimeError):  # Windows' loops, or not the main thread
+
+        def on_terminate(*_):
+            loop.call_soon_threadsafe(self.stop, STOP_BY_SIGNAL)
+        undo = []
+        for sig, handler in ((signal.SIGINT, on_interrupt), (getattr(signal, "SIGTERM", None), on_terminate)):
+            if sig is None:
+                continue
             try:
-                previous = signal.signal(signal.SIGINT, on_interrupt)
-            except ValueError:
-                return lambda: None
-            return lambda: signal.signal(signal.SIGINT, previous)
+                loop.add_signal_handler(sig, handler)
+                undo.append(lambda sig=sig: loop.remove_signal_handler(sig))
+            except (NotImplementedError, RuntimeError):  # Windows' loops, or not the main thread
+                try:
+                    previous = signal.signal(sig, handler)
+                except ValueError:
+                    continue
+                undo.append(lambda sig=sig, previous=previous: signal.signal(sig, previous))
+        return lambda: [u() for u in undo]
 
     async def _ask(self):
         tab = self.current if self.current and not self.current.ended.done() else None
