@@ -518,3 +518,25 @@ def test_preencher_keeps_evidence_of_a_field_that_did_not_land_and_none_of_a_cle
     assert (folder / "dados.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     assert 'id="P1_NOME"' in (folder / "dados.html").read_text(encoding="utf-8")
     assert f"Evidências de dados: {folder / 'dados.log'}, {folder / 'dados.png'}, {folder / 'dados.html'}" in out
+
+
+def test_preencher_over_cdp_fills_a_tab_behind_as_fast_as_the_tab_in_front(cdp_chromium, server, files, tmp_path):
+    """Two whole-form fills at once, each into one of two tabs of the user's window: the tab
+    opened last is in front, the other behind it."""
+    behind, front = server.base + "/form.html", FORM_FILE_URL
+    endpoint, _ = cdp_chromium(behind, front)
+    demo = [json.loads((DEMO_DIR / name).read_text(encoding="utf-8")) for name in ("mapa.json", "dados.json")]
+    common = ["preencher", "--cdp", endpoint, *files(*demo), "--aviso", "nenhum", "--espera", "0",
+              "--ritmo", "adaptativo"]
+
+    async def both():
+        procs = [await asyncio.create_subprocess_exec(
+            sys.executable, "-m", "ziveviver", *common, "--url", url, "--perfil", str(tmp_path / f"{name}.json"),
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE) for name, url in (("atras", behind), ("frente", front))]
+        return [(await asyncio.wait_for(p.communicate(), GUARD), p.returncode) for p in procs]
+
+    for (_, err), rc in asyncio.run(both()):
+        assert rc == 0, err.decode()
+    took = {name: json.loads((tmp_path / f"{name}.json").read_text(encoding="utf-8"))["parede_ms"]
+            for name in ("atras", "frente")}
+    assert took["atras"] <= 1.5 * took["frente"], took

@@ -9,6 +9,7 @@ import sys
 import time
 
 from . import browser as _browser
+from .background_tabs import keep_drawn
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options, command_parser,
                   count, exc_text, fail, reconfigure_output, report, require, run_guarded, say, secs, warn)
 from .evidence import Evidence, Trace
@@ -35,6 +36,7 @@ async def _preencher(args, mapping, data, state):
         opened = await _browser.open_page(pw, args, args.url, args.headless)
         browser, page = opened.browser, opened.page
         if args.cdp:
+            await keep_drawn(page)  # a tab the user is not looking at fills as fast
             hint = "Inicie a sessão nesse navegador e abra o formulário."
         else:
             hint = ("A sessão guardada pode ter expirado: volte a correr 'ziveviver entrar'."

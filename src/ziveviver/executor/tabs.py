@@ -24,6 +24,7 @@ from ziveviver import ritmo
 from . import receipt
 from . import statusfile as st
 from . import submission as sub
+from .background_tabs import keep_drawn
 from .browser import goto, require_fields
 from .cli import RunError, exc_text, say
 from .evidence import Evidence
@@ -195,6 +196,7 @@ class Batch:
         tab = None
         try:
             page = await self.context.new_page()
+            await keep_drawn(page)  # the tabs behind the one in front fill as fast as it
             tab = Tab(rec, page, release)
             self.open[rec.key] = tab
             self.write(f"Registo {rec.position} (chave {rec.key}): a preencher num separador novo...")
