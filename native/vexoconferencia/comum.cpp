@@ -30,15 +30,18 @@ constexpr KindName kDispatch[] = {
     {"checkboxmultiple", Kind::checkboxmultiple}, {"popuplovid", Kind::popuplovid},
     {"date", Kind::date},           {"datepicker", Kind::date},
     {"multiselect", Kind::multiselect}, {"autocomplete", Kind::autocomplete},
+    {"switch", Kind::toggle_switch}, {"checkbox", Kind::single_checkbox},
 };
 
-// The five kinds a grid cell takes, compared exactly.
+// The kinds a grid cell takes, compared exactly.
 constexpr KindName kGrid[] = {
     {"text", Kind::text},
     {"datepicker", Kind::date},
     {"dropdownlist", Kind::dropdownlist},
     {"checkboxmultiple", Kind::checkboxmultiple},
     {"popuplovid", Kind::popuplovid},
+    {"switch", Kind::toggle_switch},
+    {"checkbox", Kind::single_checkbox},
 };
 
 Kind lookup(PyObject* name, const KindName* table, std::size_t n) {
@@ -61,6 +64,7 @@ Kind grid_kind(PyObject* colTipo) {
 }
 
 bool is_text_kind(Kind k) { return k == Kind::text || k == Kind::textarea || k == Kind::autocomplete; }
+bool is_toggle_kind(Kind k) { return k == Kind::toggle_switch || k == Kind::single_checkbox; }
 
 const char* kind_name(Kind k) {
   switch (k) {
@@ -73,6 +77,8 @@ const char* kind_name(Kind k) {
     case Kind::popuplovid: return "popuplovid";
     case Kind::date: return "datepicker";
     case Kind::multiselect: return "multiselect";
+    case Kind::toggle_switch: return "switch";
+    case Kind::single_checkbox: return "checkbox";
     case Kind::none: break;
   }
   return "";

@@ -48,12 +48,14 @@ bool is_section_key(PyObject* key);
 
 // The widget kinds the field dispatch accepts, by their lower-case names.
 enum class Kind { text, textarea, autocomplete, dropdownlist, radio, checkboxmultiple, popuplovid,
-                  date, multiselect, none };
+                  date, multiselect, toggle_switch, single_checkbox, none };
 // The kind a field dispatch gives "ColTipo" (lower-cased); Kind::none when it rejects it.
 Kind dispatch_kind(PyObject* colTipo);
-// The kind a grid cell gives "ColTipo" (compared exactly, five names); Kind::none otherwise.
+// The kind a grid cell gives "ColTipo" (compared exactly); Kind::none otherwise.
 Kind grid_kind(PyObject* colTipo);
 bool is_text_kind(Kind k);
+// A switch or a single check box: one check box input with its own on and off values.
+bool is_toggle_kind(Kind k);
 const char* kind_name(Kind k);
 
 // str(o) as UTF-8.

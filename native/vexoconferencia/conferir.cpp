@@ -9,6 +9,7 @@
 // item, or no grid row for the record) or "nao_conferido" (the page does not let the grid
 // cell be read).
 #include "conferencia.hpp"
+#include "fills/on_off.hpp"
 #include "form/mapping.hpp"
 #include "lov_home.hpp"
 
@@ -110,6 +111,24 @@ Ref unix_lines(PyObject* s) {
   return check(PyUnicode_Replace(s, crlf.get(), lf.get(), -1));
 }
 
+// The value a switch or a single check box holds for the data's value: its on or its off
+// value (the page gave both); empty when the data says neither.
+Ref toggle_value(PyObject* value, PyObject* facts) {
+  Ref on = got(facts, "on");
+  Ref off = got(facts, "off");
+  switch (on_off_of(value)) {
+    case OnOff::on: return on;
+    case OnOff::off: return off;
+    case OnOff::own: {
+      Ref t = trimmed_text(value);
+      if (py_equal(t.get(), on.get()) || py_equal(t.get(), off.get())) return t;
+      return Ref();
+    }
+    case OnOff::invalid: break;
+  }
+  return Ref();
+}
+
 // One simple field or representative's item.
 Task<void> field_line(PyObject* page, const char* secao, PyObject* coluna, PyObject* cfg, PyObject* value,
                       PyObject* out, Tally& t) {
@@ -145,6 +164,9 @@ Task<void> field_line(PyObject* page, const char* secao, PyObject* coluna, PyObj
     want = texts_of(value);
   } else if (k == Kind::popuplovid) {
     want = trimmed_text(value);
+  } else if (is_toggle_kind(k)) {
+    want = toggle_value(value, r.get());
+    if (!want) l.esperado = message(value, " (nem ligado nem desligado)");
   } else {
     want = str(value);
   }

@@ -72,7 +72,7 @@ Decision from_markup(const Item& it) {
     return take(radio ? Kind::radio : Kind::checkboxmultiple);
   }
   if (has_class(c, "apex-item-shuttle") || has_class(c, "shuttle")) return refuse("lista de transferência (shuttle)");
-  if (it.tag == "select") return take(it.multiple ? Kind::multiselect : Kind::dropdownlist);
+  if (it.tag == "select" || it.tag == "a-select") return take(it.multiple ? Kind::multiselect : Kind::dropdownlist);
   if (it.tag == "a-rich-text-editor" || has_class(c, "apex-item-rich-text-editor") || has_class(c, "rich_text_editor"))
     return refuse("editor de texto formatado");
   if (it.tag == "textarea") return take(Kind::textarea);
@@ -80,8 +80,9 @@ Decision from_markup(const Item& it) {
     return refuse("seletor de cor");
   if (it.type == "file" || has_class(c, "apex-item-file")) return refuse("carregamento de ficheiro");
   if (it.tag == "input") {
-    if (it.type == "checkbox" || it.type == "radio" || has_class(c, "apex-item-yes-no"))
-      return refuse("caixa de seleção única");
+    if (has_class(c, "apex-item-yes-no")) return take(Kind::toggle_switch);
+    if (it.type == "checkbox" && has_class(c, "apex-item-single-checkbox")) return take(Kind::single_checkbox);
+    if (it.type == "checkbox" || it.type == "radio") return refuse("caixa de seleção única");
     if (it.type == "password") return refuse("palavra-passe");
     static constexpr const char* kTextTypes[] = {"text", "search", "email", "tel", "url", "number"};
     for (const char* t : kTextTypes)
@@ -109,16 +110,17 @@ constexpr TypeRule kTypeRules[] = {
     {"RICH_TEXT_EDITOR", Kind::none, "editor de texto formatado"},
     {"FILE_UPLOAD", Kind::none, "carregamento de ficheiro"},
     {"COLOR_PICKER", Kind::none, "seletor de cor"},
-    {"SINGLE_CHECKBOX", Kind::none, "caixa de seleção única"},
-    {"SWITCH", Kind::none, "caixa de seleção única"},
-    {"YES_NO", Kind::none, "caixa de seleção única"},
+    {"SINGLE_CHECKBOX", Kind::single_checkbox, nullptr},
+    {"SWITCH", Kind::toggle_switch, nullptr},
+    {"YES_NO", Kind::toggle_switch, nullptr},
     {"COMBOBOX", Kind::none, "caixa de combinação (combobox)"},
-    {"SEARCHABLE_SELECT", Kind::none, "lista de seleção com pesquisa"},
     {"PASSWORD", Kind::none, "palavra-passe"},
 };
 
 Decision widget(const Item& it) {
-  if (it.item_type == "SELECT") return take(it.multiple ? Kind::multiselect : Kind::dropdownlist);
+  // SEARCHABLE_SELECT: Select One / Select Many (<a-select>, multi-value for the latter)
+  if (it.item_type == "SELECT" || it.item_type == "SEARCHABLE_SELECT")
+    return take(it.multiple ? Kind::multiselect : Kind::dropdownlist);
   if (it.item_type == "POPUP_LOV")  // a popup LOV without a display column keeps no return value apart
     return it.hidden_value ? take(Kind::popuplovid)
                            : refuse("lista popup sem valor de retorno (sem " + it.id + "_HIDDENVALUE)");

@@ -6,6 +6,7 @@
 // "aviso" (the fill runs but something may not land) or "erro" (it will not land, or the
 // fill stops); each is also logged.
 #include "conferencia.hpp"
+#include "fills/on_off.hpp"
 #include "form/mapping.hpp"
 
 #include <chrono>
@@ -147,7 +148,8 @@ void judge_element(Verdict& v, Kind k, const Field& f, PyObject* facts, PyObject
       v.add(2, "é uma opção de escolha: use \"radio\" ou \"checkboxmultiple\"");
     } else if (tag == "input") {
       v.add(1, "é um input do tipo " + type);
-    } else if (tag == "select") {
+    } else if (tag == "select" || tag == "a-select") {
+      // a Select One takes a typed text without a word, and keeps it as an invalid value
       v.add(2, "é uma lista de seleção: use \"dropdownlist\" ou \"multiselect\"");
     } else if (tag == "a-date-picker") {
       v.add(1, "é um seletor de data: use \"datepicker\"");
@@ -156,12 +158,15 @@ void judge_element(Verdict& v, Kind k, const Field& f, PyObject* facts, PyObject
     } else {
       v.add(2, "o elemento <" + tag + "> não é um campo de texto");
     }
+  } else if (is_toggle_kind(k)) {
+    if (!fact_true(facts, "toggle"))
+      v.add(2, "o elemento <" + tag + "> não é um interruptor (switch) nem uma caixa de seleção única");
   } else if (k == Kind::dropdownlist) {
-    if (tag != "select") v.add(2, "o elemento <" + tag + "> não é uma lista de seleção");
+    if (tag != "select" && tag != "a-select") v.add(2, "o elemento <" + tag + "> não é uma lista de seleção");
     else if (fact_true(facts, "multiple"))
       v.add(1, "lista de escolha múltipla: \"dropdownlist\" escolhe um só valor (use \"multiselect\")");
   } else if (k == Kind::multiselect) {
-    if (tag == "select") {
+    if (tag == "select" || tag == "a-select") {
       if (!fact_true(facts, "multiple")) v.add(2, "lista de escolha simples: \"multiselect\" pede uma lista múltipla");
     } else if (!group) {
       v.add(2, "o elemento <" + tag + "> não é uma lista de escolha múltipla");
@@ -231,6 +236,18 @@ void judge_values(Verdict& v, Kind k, const Field& f, PyObject* facts, PyObject*
         v.add(1, at + "a opção " + quoted(s.get()) + " está desabilitada");
       }
     }
+    if (is_toggle_kind(k)) {
+      OnOff w = on_off_of(val);
+      bool own = w == OnOff::own && facts && fact_true(facts, "toggle") &&
+                 (fact_text(facts, "onValue") == utf8(trimmed_text(val).get()) ||
+                  fact_text(facts, "offValue") == utf8(trimmed_text(val).get()));
+      if (w == OnOff::invalid || (w == OnOff::own && !own))
+        v.add(2, at + "o valor " + repr8(val) + " não diz ligado nem desligado (true/false, 1/0, S/N, Sim/Não" +
+                     (facts && fact_true(facts, "toggle")
+                          ? " ou os valores do item, \"" + fact_text(facts, "onValue") + "\"/\"" + fact_text(facts, "offValue") + "\""
+                          : std::string()) +
+                     "): o preenchimento pararia com erro");
+    }
     if (k == Kind::popuplovid && PyFloat_Check(val))
       v.add(1, at + "número decimal: procurado na lista como \"" + utf8(val) + "\"");
     if (k == Kind::date && facts) {
@@ -296,8 +313,8 @@ Task<void> check_field(PyObject* page, Field& f, PyObject* out, Tally& t) {
     Kind dk = dispatch_kind(tipo.get());
     k = f.grid ? grid_kind(tipo.get()) : dk;
     if (k == Kind::none && f.grid) {
-      v.add(2, "a grelha só preenche os tipos text, datepicker, dropdownlist, checkboxmultiple e "
-               "popuplovid, escritos assim: " + quoted(tipo.get()) + " ficaria por preencher");
+      v.add(2, "a grelha só preenche os tipos text, datepicker, dropdownlist, checkboxmultiple, "
+               "popuplovid, switch e checkbox, escritos assim: " + quoted(tipo.get()) + " ficaria por preencher");
       k = dk;  // the element is still judged as the kind it names
     } else if (k == Kind::none) {
       v.add(2, "tipo " + quoted(tipo.get()) + " não suportado: o preenchimento pararia com erro neste campo");

@@ -17,6 +17,9 @@ Task<Ref> fCtPreencAutoComplete(Call c);
 // fills/choice.cpp (radio and check box)
 Task<Ref> fCtPreencCheckRadio(Call c);
 Task<Ref> fCtPreencCheckMultiple(Call c);
+// fills/toggle.cpp (switch and single check box)
+Task<Ref> fCtPreencSwitch(Call c);
+Task<Ref> fCtPreencCheckbox(Call c);
 // fills/date.cpp
 Task<Ref> fCtPreencDatepicker(Call c);
 // fills/select.cpp
@@ -47,6 +50,8 @@ Task<Ref> m_fCtPreencCheckMultiple(Call c);
 Task<Ref> m_fCtPreencTextArea(Call c);
 Task<Ref> m_fCtPreencDatepicker(Call c);
 Task<Ref> m_fCtPreencAutoComplete(Call c);
+Task<Ref> m_fCtPreencSwitch(Call c);
+Task<Ref> m_fCtPreencCheckbox(Call c);
 // form/whole_form.cpp
 Task<Ref> m_fCtPreencUmCampo(Call c);
 Task<Ref> m_fCtPreencTodoForm(Call c);

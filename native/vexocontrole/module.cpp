@@ -23,6 +23,8 @@ const FuncSpec kFunctions[] = {
      fCtPreencCheckMultiple, nullptr, nullptr},
     {"fCtPreencDatepicker", nullptr, kP4, nullptr, fCtPreencDatepicker, nullptr, nullptr},
     {"fCtPreencAutoComplete", nullptr, kP4, nullptr, fCtPreencAutoComplete, nullptr, nullptr},
+    {"fCtPreencSwitch", nullptr, kP4, nullptr, fCtPreencSwitch, nullptr, nullptr},
+    {"fCtPreencCheckbox", nullptr, kP4, nullptr, fCtPreencCheckbox, nullptr, nullptr},
     {"fCtApexWaitStable", nullptr, "pPage, pTimeout=5000",
      "\n    Aguardar Oracle Apex finalizar requisicoes ajax\n    ", fCtApexWaitStable, nullptr, nullptr},
     {"fCtApexPreencDropDownList", nullptr, kP4, nullptr, fCtApexPreencDropDownList, nullptr, nullptr},
@@ -65,6 +67,8 @@ const FuncSpec kMethods[] = {
     {"fCtPreencTextArea", "VexoControleApex.fCtPreencTextArea", kM3, nullptr, m_fCtPreencTextArea, nullptr, nullptr},
     {"fCtPreencDatepicker", "VexoControleApex.fCtPreencDatepicker", kM3, nullptr, m_fCtPreencDatepicker, nullptr, nullptr},
     {"fCtPreencAutoComplete", "VexoControleApex.fCtPreencAutoComplete", kM3, nullptr, m_fCtPreencAutoComplete, nullptr, nullptr},
+    {"fCtPreencSwitch", "VexoControleApex.fCtPreencSwitch", kM3, nullptr, m_fCtPreencSwitch, nullptr, nullptr},
+    {"fCtPreencCheckbox", "VexoControleApex.fCtPreencCheckbox", kM3, nullptr, m_fCtPreencCheckbox, nullptr, nullptr},
 };
 
 const char kClassDoc[] =

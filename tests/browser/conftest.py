@@ -112,6 +112,23 @@ def quiet():
     vc.gDebugDev, vc.objfLog = saved
 
 
+@pytest.fixture
+def log():
+    """Debug on with a recording logger (tests/fakepage.py); the module state comes back
+    afterwards. A module may define its own."""
+    import sys
+
+    sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
+    from fakepage import RecordingLogger
+    from ziveviver import vexocontrole as vc
+
+    saved = vc.gDebugDev, vc.objfLog
+    lg = RecordingLogger()
+    vc.gDebugDev, vc.objfLog = True, lg
+    yield lg
+    vc.gDebugDev, vc.objfLog = saved
+
+
 @pytest.fixture(params=["literal", "adaptativo"])
 def ritmo(request):
     """The pacing the test's fills run under (ziveviver.ritmo): a test or module that uses this

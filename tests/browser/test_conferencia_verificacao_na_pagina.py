@@ -48,7 +48,7 @@ def test_the_bundled_mapping_checks_clean_and_touches_nothing(form, run):
     assert verdicts.pop(LEGACY_PICKER) == "aviso"
     assert set(verdicts.values()) == {"ok"}, findings
     # every mapped column, both grid buttons and the representatives flag have a finding
-    assert len(findings) == 31
+    assert len(findings) == 35
     assert mapa == mapa0 and dados == dados0
     assert run(form.evaluate("window.__zv.state()")) == before
     assert run(form.evaluate("[__zv.calls.length, __zv.events.length, __zv.da.length]")) == [0, 0, 0]
@@ -153,6 +153,6 @@ def test_the_command_line_prints_the_findings_and_fails_on_an_error(tmp_path):
                            "--navegador", CHROMIUM], capture_output=True, text=True, timeout=120, cwd=tmp_path)
     assert done.returncode == 1, done.stderr
     out = done.stdout.splitlines()
-    assert out[-1] == "31 verificações: 29 ok, 1 aviso, 1 erro."
+    assert out[-1] == "35 verificações: 33 ok, 1 aviso, 1 erro."
     assert "  ERRO   Formulario.PAIS #P1_PAISX [dropdownlist]: nenhum elemento encontrado com este seletor" in out
     assert "  ok     Formulario.ESTADO #P1_ESTADO [dropdownlist]: confere" in out

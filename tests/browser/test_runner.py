@@ -120,7 +120,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self._send(200, body)
             return
         file = DEMO_DIR / name
-        if name in ("apex_standin.js", "dialog.js", "form.css") and file.is_file():
+        if name in ("apex_standin.js", "itens242.js", "dialog.js", "form.css") and file.is_file():
             ctype = "text/javascript" if name.endswith(".js") else "text/css"
             self._send(200, file.read_bytes(), ctype)
             return
@@ -433,20 +433,20 @@ def test_the_demo_form_through_the_runner_with_the_debug_log(server, capsys):
                    "--espera", "1", "--debug"])
     out = capsys.readouterr().out.splitlines()
     assert status == 0
-    assert out[2] == ("A preencher 40 campos: 12 do formulário, 5 do representante, 3 linhas de "
+    assert out[2] == ("A preencher 44 campos: 16 do formulário, 5 do representante, 3 linhas de "
                       "Titulares, 2 linhas de Beneficiários.")
-    end = next(i for i, line in enumerate(out) if line.startswith("Preenchimento concluído: 40 campos"))
+    end = next(i for i, line in enumerate(out) if line.startswith("Preenchimento concluído: 44 campos"))
     rows = [line.strip() for line in out[3:end] if "linha" in line]
     assert rows == [
         "Titulares: 3 linhas a preencher",
-        "Titulares: linha 1 de 3...", "[22/40] Titulares: linha 1 de 3 gravada",
-        "Titulares: linha 2 de 3...", "[27/40] Titulares: linha 2 de 3 gravada",
-        "Titulares: linha 3 de 3...", "[32/40] Titulares: linha 3 de 3 gravada",
+        "Titulares: linha 1 de 3...", "[26/44] Titulares: linha 1 de 3 gravada",
+        "Titulares: linha 2 de 3...", "[31/44] Titulares: linha 2 de 3 gravada",
+        "Titulares: linha 3 de 3...", "[36/44] Titulares: linha 3 de 3 gravada",
         "Beneficiários: 2 linhas a preencher",
-        "Beneficiários: linha 1 de 2...", "[36/40] Beneficiários: linha 1 de 2 gravada",
-        "Beneficiários: linha 2 de 2...", "[40/40] Beneficiários: linha 2 de 2 gravada",
+        "Beneficiários: linha 1 de 2...", "[40/44] Beneficiários: linha 1 de 2 gravada",
+        "Beneficiários: linha 2 de 2...", "[44/44] Beneficiários: linha 2 de 2 gravada",
     ]
-    assert "[17/40] Representante: REP_PROFISSAO (popuplovid)" in out
+    assert "[21/44] Representante: REP_PROFISSAO (popuplovid)" in out
     log_lines = [line for line in out if line.startswith("Registo de depuração: ")]
     assert len(log_lines) == 1
     log = pathlib.Path(log_lines[0].split(": ", 1)[1])

@@ -6,20 +6,10 @@ import pytest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 
-from fakepage import RecordingLogger  # noqa: E402
 from ziveviver import vexocontrole as vc  # noqa: E402
 
 # Every test runs under both pacings (the "ritmo" fixture).
 pytestmark = pytest.mark.usefixtures("ritmo")
-
-
-@pytest.fixture
-def log():
-    saved = vc.gDebugDev, vc.objfLog
-    lg = RecordingLogger()
-    vc.gDebugDev, vc.objfLog = True, lg
-    yield lg
-    vc.gDebugDev, vc.objfLog = saved
 
 
 def received(run, page, item):

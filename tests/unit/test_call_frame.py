@@ -20,6 +20,8 @@ FUNCTIONS = [
     ("fCtPreencCheckMultiple", "(pPage, pWebSelBase, pDbCampoValue, pTimeout=5000)"),
     ("fCtPreencDatepicker", P4),
     ("fCtPreencAutoComplete", P4),
+    ("fCtPreencSwitch", P4),
+    ("fCtPreencCheckbox", P4),
     ("fCtApexWaitStable", "(pPage, pTimeout=5000)"),
     ("fCtApexPreencDropDownList", P4),
     ("fCtApexPreencMultiSelect", "(pPage, pWebSel, pDbCamposValues, pTimeout=5000)"),
@@ -48,6 +50,8 @@ METHODS = [
     ("fCtPreencTextArea", M3),
     ("fCtPreencDatepicker", M3),
     ("fCtPreencAutoComplete", M3),
+    ("fCtPreencSwitch", M3),
+    ("fCtPreencCheckbox", M3),
 ]
 
 

@@ -8,6 +8,7 @@ FILLS = [
     "fCtPreencText", "fCtPreencTextArea", "fCtApexPreencDropDownList", "fCtPreencCheckRadio",
     "fCtPreencCheckMultiple", "fCtApexPreencPopupLovId", "fCtPreencDatepicker",
     "fCtApexPreencMultiSelect", "fCtPreencAutoComplete", "fCtApexPreencPopupLovDesc",
+    "fCtPreencSwitch", "fCtPreencCheckbox",
 ]
 
 
@@ -51,6 +52,10 @@ def fills(vc):
     ("multiselect", "fCtApexPreencMultiSelect"),
     ("autocomplete", "fCtPreencAutoComplete"),
     ("AutoComplete", "fCtPreencAutoComplete"),
+    ("switch", "fCtPreencSwitch"),
+    ("Switch", "fCtPreencSwitch"),
+    ("checkbox", "fCtPreencCheckbox"),
+    ("CheckBox", "fCtPreencCheckbox"),
 ])
 def test_each_type_reaches_its_fill_with_page_selector_value_and_time_limit(vc, fills, page, run, tipo, fill):
     value = ["PT", "EN"]  # passed on as the very same object
@@ -82,7 +87,7 @@ def test_other_keys_of_the_configuration_are_ignored_and_left_alone(vc, fills, p
 
 
 @pytest.mark.parametrize("tipo", [
-    " text", "text ", "popuplovdesc", "PopupLovDesc", "select", "", "checkbox", "data",
+    " text", "text ", "popuplovdesc", "PopupLovDesc", "select", "", "check box", "data",
 ])
 def test_unsupported_type_raises_plain_exception_naming_the_type_as_configured(vc, fills, page, run, tipo):
     with pytest.raises(Exception) as err:

@@ -54,6 +54,13 @@ KINDS = [
     ({"itemType": "TEXT", "cls": "datepicker apex-item-text apex-item-datepicker hasDatepicker"}, "datepicker"),
     ({"itemType": "TEXT", "cls": "text_field apex-item-text apex-item-autocomplete"}, "autocomplete"),
     ({"itemType": "NUMBER", "type": "number"}, "text"),
+    # APEX 24.2's item types
+    ({"itemType": "SINGLE_CHECKBOX", "type": "checkbox"}, "checkbox"),
+    ({"itemType": "CHECKBOX", "type": "checkbox", "cls": "apex-item-yes-no"}, "switch"),
+    ({"itemType": "SEARCHABLE_SELECT", "tag": "a-select", "type": ""}, "dropdownlist"),
+    ({"itemType": "SEARCHABLE_SELECT", "tag": "a-select", "type": "", "multiple": True}, "multiselect"),
+    ({"tag": "a-select", "type": ""}, "dropdownlist"),
+    ({"type": "checkbox", "cls": "apex-item-single-checkbox"}, "checkbox"),
     # the markup alone (no item_type: 20.x without the registry, or APEX does not know the item)
     ({"tag": "oj-input-date", "type": "", "cls": "apex-item-datepicker-jet"}, "datepicker"),
     ({"tag": "div", "type": "", "cls": "radio_group apex-item-group apex-item-radio", "options": 2}, "radio"),
@@ -71,7 +78,7 @@ LEFT_OUT = [
     ({"itemType": "TEXT", "type": "file"}, "carregamento de ficheiro"),
     ({"itemType": "COLOR_PICKER"}, "seletor de cor"),
     ({"type": "color"}, "seletor de cor"),
-    ({"itemType": "SINGLE_CHECKBOX", "type": "checkbox"}, "caixa de seleção única"),
+    ({"itemType": "CHECKBOX", "type": "checkbox"}, "caixa de seleção única"),
     ({"itemType": "COMBOBOX"}, "caixa de combinação (combobox)"),
     ({"itemType": "POPUP_LOV"}, "lista popup sem valor de retorno (sem P1_X_HIDDENVALUE)"),
     ({"cls": "apex-item-popup-lov"}, "lista popup sem valor de retorno (sem P1_X_HIDDENVALUE)"),

@@ -5,8 +5,8 @@ import asyncio
 
 import pytest
 
-from fakepage import TimeoutError
-from scripts_of import TimelineLogger, timeline
+from fakepage import FakeHandle, TimeoutError
+from scripts_of import TimelineLogger, script, timeline
 
 SEL = "#P1_PAIS"
 
@@ -27,6 +27,17 @@ def checks(sel=SEL, timeout=5000):
         ("first.wait_for", sel, {"state": "visible", "timeout": timeout}),
         ("is_enabled", sel, {}),
     ]
+
+
+def probe(item_id="P1_PAIS"):
+    """The question whether the list is being refreshed, asked once its option was missing."""
+    return ("evaluate", "item_refresh", ({"item": item_id, "modo": "sondar", "depois": None},))
+
+
+def refreshing(since):
+    """An evaluate rule: the refresh question answers `since` (the list is being refreshed);
+    every other script gives None."""
+    return lambda _sel, kw: since if kw["args"][0] == {"item": "P1_PAIS", "modo": "sondar", "depois": None} else None
 
 
 @pytest.mark.parametrize("value", [None, "", "  "])
@@ -58,6 +69,7 @@ def test_apex_fallback_after_a_failed_selection(vc, tl, page, run, sel, item_id,
     assert run(vc.fCtApexPreencDropDownList(page, sel, " XX")) is None  # never raises
     assert timeline(page) == checks(sel) + [
         ("select_option", sel, {"value": " XX", "timeout": 2000}),
+        probe(item_id),
         ("first.scroll_into_view_if_needed", sel, {}),
         ("evaluate", "select_set", ([item_id, " XX"],)),
         ("log", line[0], line[1].format(sel=sel)),
@@ -70,7 +82,7 @@ def test_apex_fallback_writes_no_line_without_debug(vc, tl, page, run, read_back
     page.on("select_option", raises=TimeoutError("Timeout 2000ms exceeded."))
     page.on("evaluate", read_back)
     run(vc.fCtApexPreencDropDownList(page, SEL, "XX"))
-    assert tl.lines == [] and page.names().count("evaluate") == 1
+    assert tl.lines == [] and page.names().count("evaluate") == 2  # the refresh question, the APEX set
 
 
 def test_not_found(vc, tl, page, run):
@@ -112,6 +124,38 @@ def test_debug_off_logs_nothing(vc, page, run):
     run(vc.fCtApexPreencDropDownList(page, SEL, "XX"))
     assert lg.lines == []
     assert ("evaluate", "select_set", (["P1_PAIS", "XX"],)) in timeline(page)
+
+
+def test_a_list_being_refreshed_is_selected_again_when_its_refresh_ended(vc, tl, page, run):
+    page.on("select_option", raises=TimeoutError("no option"), times=1)
+    page.on("evaluate", call=refreshing(2))
+    page.on("wait_for_function", FakeHandle(page, True))
+    run(vc.fCtApexPreencDropDownList(page, SEL, "MG"))
+    assert timeline(page) == checks() + [
+        ("select_option", SEL, {"value": "MG", "timeout": 2000}),
+        probe(),
+        ("log", "info", "fCtApexPreencDropDownList -> Item em atualizacao, aguardando: #P1_PAIS"),
+        ("wait_for_function", None, {"arg": {"item": "P1_PAIS", "modo": "esperar", "depois": 2}, "polling": 100,
+                                     "timeout": 30000, "script": script("item_refresh")}),
+        ("handle.dispose", None, {}),
+        ("log", "info", "fCtApexPreencDropDownList -> Atualizacao do item terminada: #P1_PAIS"),
+        ("select_option", SEL, {"value": "MG", "timeout": 2000}),
+        ("log", "info", "fCtApexPreencDropDownList -> Dropdown selecionado (Playwright): #P1_PAIS"),
+    ]
+
+
+def test_a_refresh_that_outlasts_its_bound_leaves_the_apex_fallback(vc, tl, page, run):
+    page.on("select_option", raises=TimeoutError("no option"))
+    page.on("wait_for_function", raises=TimeoutError("Timeout 30000ms exceeded."))
+    page.on("evaluate", call=lambda _s, kw: 0 if isinstance(kw["args"][0], dict) else False)
+    run(vc.fCtApexPreencDropDownList(page, SEL, "MG"))
+    assert [n for n in page.names() if n != "log"][-3:] == ["wait_for_function", "first.scroll_into_view_if_needed", "evaluate"]
+    assert tl.messages() == [
+        "fCtApexPreencDropDownList -> Item em atualizacao, aguardando: #P1_PAIS",
+        "fCtApexPreencDropDownList -> Item ainda em atualizacao apos 30000 ms: #P1_PAIS",
+        "fCtApexPreencDropDownList -> Valor nao aplicado (APEX): #P1_PAIS | valor: MG",
+    ]
+    assert page.names().count("select_option") == 1  # not tried again
 
 
 @pytest.mark.parametrize("op", ["select_option", "wait_for_selector", "evaluate"])

@@ -2,7 +2,8 @@
 // Argument: [selector, itemId, kind, suffix]. The value comes from apex.item(id).getValue()
 // when APEX knows the item, else from the element itself (checked options of a group,
 // selected options of a multiple select, the element's value). For popup LOVs the display
-// value comes along; for radio and check box groups, the value of the option at `suffix`.
+// value comes along; for radio and check box groups, the value of the option at `suffix`;
+// for a switch or a single check box, its own on and off values.
 ([sel, id, kind, suffix]) => {
   let el = document.getElementById(id);
   if (!el) {
@@ -22,6 +23,10 @@
     out.value = Array.from(el.selectedOptions).map((o) => o.value);
   } else {
     out.value = 'value' in el ? el.value : null;
+  }
+  if ((kind === 'switch' || kind === 'checkbox') && el) {
+    out.on = el.getAttribute('value') || 'on';
+    out.off = el.getAttribute('data-off-value') ?? el.getAttribute('data-unchecked-value') ?? '';
   }
   if (kind === 'popuplovid') {
     out.display = known && api.displayValueFor ? api.displayValueFor(out.value) : (el ? el.value : null);

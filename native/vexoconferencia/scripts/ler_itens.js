@@ -1,7 +1,8 @@
 // Describes the page's items for writing a mapping; reads the page and changes nothing.
-// The items come from APEX's registry apex.items (21.2+) when it holds item interfaces, else
-// from the item wrappers in the markup (ITEM_CONTAINER, and the apex-item-* elements of
-// themes without wrappers; 20.x keeps apex.items as an empty legacy object), in page order.
+// The items are those of APEX's registry apex.items (21.2+; 20.x keeps it as an empty legacy
+// object) together with those of the item wrappers in the markup (ITEM_CONTAINER, and the
+// apex-item-* elements of themes without wrappers): the registry may hold only some of them
+// (items never created through apex.item.create, plug-ins). In page order.
 // For each item: APEX's item_type when APEX knows it, the markup that tells the widget
 // apart, its label, state and current value (option positions for groups). Regions that
 // hold an add and a save button are described as possible row editors.
@@ -20,17 +21,16 @@
   const registered = apexOn && apex.items && typeof apex.items === 'object'
     ? Object.keys(apex.items).filter((k) => apex.items[k] && apex.items[k].node) : [];
   const registry = registered.length > 0;
-  let ids = registered;
-  if (!registry) {
-    const found = new Set();
+  const found = new Set(registered);
+  {
     document.querySelectorAll("[id$='_CONTAINER']").forEach((c) => {
       const id = c.id.slice(0, -'_CONTAINER'.length);
       if (byId(id)) found.add(id);
     });
-    const ITEM_CLASS = /\b(apex-item-(text|textarea|select|radio|checkbox|datepicker|popup-lov|number|display-only|autocomplete)|text_field|textarea|selectlist|radio_group|checkbox_group|display_only)\b/;
+    const ITEM_CLASS = /\b(apex-item-(text|textarea|select|radio|checkbox|datepicker|popup-lov|number|display-only|autocomplete|yes-no)|text_field|textarea|selectlist|radio_group|checkbox_group|display_only)\b/;
     document.querySelectorAll('[id]').forEach((el) => {
       let id = el.id;
-      if (el.tagName === 'A-DATE-PICKER') { found.add(id); return; }
+      if (el.tagName === 'A-DATE-PICKER' || el.tagName === 'A-SELECT') { found.add(id); return; }
       if (typeof el.className !== 'string' || !ITEM_CLASS.test(el.className)) return;
       if (/_input$/.test(id) && el.parentElement && el.parentElement.tagName === 'A-DATE-PICKER') return;
       if (/_DISPLAY$/.test(id)) id = id.slice(0, -'_DISPLAY'.length);
@@ -40,8 +40,8 @@
     document.querySelectorAll('input[type=hidden][id]').forEach((el) => {
       if (/^P\d+_/.test(el.id) && !/_HIDDENVALUE$/.test(el.id) && el.name === el.id) found.add(el.id);
     });
-    ids = Array.from(found);
   }
+  const ids = Array.from(found);
   const nodes = ids.map((id) => [id, byId(id)]).filter(([, n]) => n);
   nodes.sort(([, a], [, b]) => (a === b ? 0 : (a.compareDocumentPosition(b) & Node.DOCUMENT_POSITION_FOLLOWING ? -1 : 1)));
 
@@ -109,8 +109,9 @@
       itemType: known && api.item_type ? String(api.item_type) : null,
       tag,
       type: tag === 'input' ? (node.getAttribute('type') || 'text').toLowerCase() : '',
-      cls: (typeof node.className === 'string' ? node.className : '') + (inner ? ' ' + inner.className : ''),
-      multiple: !!node.multiple,
+      cls: (typeof node.className === 'string' ? node.className : '') + (inner ? ' ' + inner.className : '')
+        + (node.closest('.apex-item-single-checkbox') ? ' apex-item-single-checkbox' : ''),
+      multiple: !!node.multiple || node.getAttribute('multi-value') === 'true',
       format: node.getAttribute('format') || node.getAttribute('data-format') || null,
       options: options.length,
       optionType: options.length ? (options[0].type || '').toLowerCase() : '',

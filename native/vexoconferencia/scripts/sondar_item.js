@@ -13,7 +13,11 @@
   if (el) {
     out.tag = el.tagName.toLowerCase();
     out.type = el.tagName === 'INPUT' ? (el.getAttribute('type') || 'text').toLowerCase() : '';
-    out.multiple = !!el.multiple;
+    out.multiple = !!el.multiple || el.getAttribute('multi-value') === 'true';
+    // A switch or a single check box: its own on and off values.
+    out.toggle = out.type === 'checkbox' && !!el.closest('.apex-item-yes-no, .apex-item-single-checkbox, .a-Switch');
+    out.onValue = out.toggle ? el.getAttribute('value') || 'on' : null;
+    out.offValue = out.toggle ? el.getAttribute('data-off-value') ?? el.getAttribute('data-unchecked-value') ?? '' : null;
     out.disabled = !!el.disabled;
     out.visible = !!(el.offsetWidth || el.offsetHeight || el.getClientRects().length);
     out.group = el.matches('.apex-item-radio, .apex-item-checkbox, .radio_group, .checkbox_group');

@@ -2,6 +2,7 @@
 // pick it (the browser's option selection) or, when that fails, through APEX's item
 // interface; a multi-value item gets its whole list of values through APEX in one script.
 #include "bodies.hpp"
+#include "fills/refresh.hpp"
 #include "fills/usable_item.hpp"
 #include "page.hpp"
 
@@ -21,14 +22,19 @@ static Task<Ref> select_attempt(Call c) {
     if (!first) co_return none();
 
     // The browser's own selection, with a short fixed limit. Its failure (no such option,
-    // a list that is not a select) is dropped without a line: APEX is asked next.
+    // a list that is not a select) is dropped without a line: APEX is asked next, unless the
+    // list is being refreshed (its options still on their way from the server), in which
+    // case the selection is tried once more when the refresh is over.
     // Cancellation is not an ordinary error and is not dropped here.
-    try {
-      co_await pg::select_option(page, sel, val, ZV_INT(2000));
-      if (debug_on())
-        log_info(message("fCtApexPreencDropDownList -> Dropdown selecionado (Playwright): ", sel));
-      co_return none();
-    } catch (PyError&) {
+    for (bool waited = false;; waited = true) {
+      try {
+        co_await pg::select_option(page, sel, val, ZV_INT(2000));
+        if (debug_on())
+          log_info(message("fCtApexPreencDropDownList -> Dropdown selecionado (Playwright): ", sel));
+        co_return none();
+      } catch (PyError&) {
+      }
+      if (waited || !co_await refresh_ended(page, item_id, "fCtApexPreencDropDownList", sel)) break;
     }
 
     co_await pg::scroll_into_view(first.get());
@@ -66,7 +72,8 @@ Task<Ref> fCtApexPreencDropDownList(Call c) {
 }
 
 // Every value in its text form, in order, handed to APEX at once; an error of the script
-// reaches the caller. Nothing follows the script: what it set is what the item keeps
+// reaches the caller. Nothing follows the script but the same script again after a refresh
+// of the item: what it set is what the item keeps
 // (sending the list through the select list fill would have APEX deselect every option).
 Task<Ref> fCtApexPreencMultiSelect(Call c) {
   PyObject* pPage = c.arg(0);
@@ -83,7 +90,12 @@ Task<Ref> fCtApexPreencMultiSelect(Call c) {
   if (PyErr_Occurred()) throw_current();
 
   Ref item_id = remove_all(pWebSel, "#");
-  co_await pg::evaluate(pPage, ZV_SCRIPT(multi_select_set), pg::list(item_id.get(), texts.get()).get());
+  Ref arg = pg::list(item_id.get(), texts.get());
+  Ref applied = co_await pg::evaluate(pPage, ZV_SCRIPT(multi_select_set), arg.get());
+  // Values the item did not take while it was being refreshed (a cascade, its options still
+  // on their way) are set again once the refresh is over.
+  if (applied.get() == Py_False && co_await refresh_ended(pPage, item_id.get(), "fCtApexPreencMultiSelect", pWebSel))
+    co_await pg::evaluate(pPage, ZV_SCRIPT(multi_select_set), arg.get());
   co_return none();
 }
 

@@ -18,8 +18,14 @@ static Task<Ref> text_attempt(Call c) {
                                      "fCtPreencText -> Campo desabilitado: ");
     if (!first) co_return none();
     co_await pg::scroll_into_view(first.get());
-    co_await pg::evaluate(page, ZV_SCRIPT(text_set), pg::list(sel, valToSend).get());
-    if (debug_on()) log_info(message("fCtPreencText -> Campo preenchido: ", sel));
+    Ref set = co_await pg::evaluate(page, ZV_SCRIPT(text_set), pg::list(sel, valToSend).get());
+    if (!debug_on()) co_return none();
+    // A Select One takes a typed text without a word and keeps it as an invalid value.
+    if (set.get() == Py_False)
+      log_error(message("fCtPreencText -> Valor invalido para a lista de selecao (use dropdownlist): ", sel,
+                        " | valor: ", valToSend));
+    else
+      log_info(message("fCtPreencText -> Campo preenchido: ", sel));
   } catch (PyError& e) {
     if (debug_on()) log_error(message("fCtPreencText -> Falha ao preencher ", sel, ": ", e.get()));
   }

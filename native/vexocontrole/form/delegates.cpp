@@ -35,6 +35,8 @@ ZV_FORWARD3(fCtPreencCheckMultiple)
 ZV_FORWARD3(fCtPreencTextArea)
 ZV_FORWARD3(fCtPreencDatepicker)
 ZV_FORWARD3(fCtPreencAutoComplete)
+ZV_FORWARD3(fCtPreencSwitch)
+ZV_FORWARD3(fCtPreencCheckbox)
 #undef ZV_FORWARD3
 
 // The description fill's own fourth parameter is the display text; the method's time

@@ -27,6 +27,9 @@ constexpr FieldKind kKinds[] = {
     {"datepicker", "fCtPreencDatepicker", true},
     {"multiselect", "fCtApexPreencMultiSelect", true},
     {"autocomplete", "fCtPreencAutoComplete", true},
+    // APEX 24.2's yes/no items (beyond the field types the form was first built with)
+    {"switch", "fCtPreencSwitch", true},
+    {"checkbox", "fCtPreencCheckbox", true},
 };
 constexpr std::size_t kKindCount = sizeof(kKinds) / sizeof(kKinds[0]);
 

@@ -91,6 +91,8 @@ constexpr CellKind kCellKinds[] = {
     {"dropdownlist", "fCtApexPreencDropDownList"},
     {"checkboxmultiple", "fCtPreencCheckMultiple"},
     {"popuplovid", "fCtApexPreencPopupLovId"},
+    {"switch", "fCtPreencSwitch"},
+    {"checkbox", "fCtPreencCheckbox"},
 };
 constexpr std::size_t kCellKindCount = sizeof(kCellKinds) / sizeof(kCellKinds[0]);
 

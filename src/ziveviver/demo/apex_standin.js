@@ -62,6 +62,10 @@
  *                              once answered
  *   requestsDone               [n, ...] the request() calls answered, in order
  *   blockAdd("TIT"|"BEN", on)  keeps that grid's add button disabled
+ *   refresh(id, ms)            refreshes select list id as a cascade does: its options
+ *                              emptied, apexbeforerefresh, a server call of ms (default
+ *                              cascadeMs; the page's latency when set), the same options
+ *                              back, apexafterrefresh
  *   lovPageMs                  popup LOV page fetch delay (default 300)
  *   lookupMs, cascadeMs        display-value lookup (300) and cascade fetch (600)
  *   latencia                   every simulated server answer's time in ms (from
@@ -430,6 +434,7 @@
       displayValueFor: impl.displayFor || ((v) => v),
       _shown: impl.shown || impl.get, // internal: what the user sees
       isDisabled: impl.isDisabled || (() => !!node.disabled),
+      getValidity: () => ({ valid: impl.isValid ? impl.isValid() : true }),
       disable: impl.disable || (() => { node.disabled = true; node.classList.add("apex_disabled"); }),
       enable: impl.enable || (() => { node.disabled = false; node.classList.remove("apex_disabled"); }),
       isEmpty() {
@@ -451,6 +456,8 @@
 
   // APEX's item_type for the kinds the page has (a 20.x date picker is a TEXT item).
   function itemTypeOf(node, kind) {
+    const extra = EXTRA_KINDS.find((k) => k.kind === kind);
+    if (extra) return extra.itemType;
     if (kind === "text" && node.classList.contains("apex-item-autocomplete")) return "AUTOCOMPLETE";
     return {
       datepicker: "DATE_PICKER", radio: "RADIO_GROUP", checkbox: "CHECKBOX_GROUP", select: "SELECT",
@@ -599,7 +606,13 @@
     };
   }
 
+  // Item kinds another stand-in file adds (window.__zvTipos, loaded before this one): each
+  // {kind, itemType, match(node), impl(node)}, impl giving the same shape as the impls below.
+  const EXTRA_KINDS = Array.isArray(window.__zvTipos) ? window.__zvTipos : [];
+
   function kindOf(node) {
+    const extra = EXTRA_KINDS.find((k) => k.match(node));
+    if (extra) return extra.kind;
     if (node.tagName === "A-DATE-PICKER") return "datepicker";
     if (node.classList.contains("apex-item-radio")) return "radio";
     if (node.classList.contains("apex-item-checkbox")) return "checkbox";
@@ -620,6 +633,7 @@
     textarea: textImpl,
     text: textImpl,
   };
+  EXTRA_KINDS.forEach((k) => { IMPLS[k.kind] = k.impl; });
 
   // Every t-Form-fieldContainer with id ITEM_CONTAINER holds an APEX item.
   function registerItems(root) {
@@ -973,25 +987,37 @@
 
   // ---------------------------------------------------------------- cascading select
 
+  // A change of the parent refreshes the child as APEX 24.2 does: apexbeforerefresh on the
+  // child, its options emptied (the null option kept), one server call (counted in $.active,
+  // answered after cascadeMs or the page's latency), then its new options and apexafterrefresh.
   function cascade(parentId, childId, data) {
     const parent = items[parentId], child = items[childId];
+    const refresh = refresher(child);
+    $(parent.node).on("change", () => refresh(zv.cascadeMs, () => data[parent.getValue()] || []));
+  }
+
+  // The refresh of a select list item: refresh(ms, pairs) empties it, asks the "server" and
+  // fills in the [value, text] pairs pairs() gives when the answer comes; a newer refresh
+  // wins over one still pending.
+  function refresher(child) {
     const busy = inlineBusy(child.node);
     let seq = 0;
     const fill = (pairs) => {
-      child.node.innerHTML = '<option value=""></option>' +
+      child.node.innerHTML = (child.node.multiple ? "" : '<option value=""></option>') +
         pairs.map(([v, t]) => `<option value="${v}">${t}</option>`).join("");
     };
-    $(parent.node).on("change", () => {
+    return (ms, pairs) => {
       const mine = ++seq;
       $(child.node).trigger("apexbeforerefresh");
       fill([]);
-      serverCall(zv.cascadeMs, busy, () => {
+      serverCall(ms, busy, () => {
         if (mine !== seq || answeredWithLoginPage()) return;
-        fill(data[parent.getValue()] || []);
+        fill(pairs());
         $(child.node).trigger("apexafterrefresh");
       });
-    });
+    };
   }
+  const refreshers = {};
 
   // ---------------------------------------------------------------- grids
 
@@ -1133,6 +1159,11 @@
         () => { zv.requestsDone.push(n); });
     },
     blockAdd(prefix, on) { grids[prefix].block(on); },
+    refresh(id, ms) {
+      const node = byId(id);
+      const pairs = Array.from(node.options).filter((o) => o.value !== "").map((o) => [o.value, o.text]);
+      (refreshers[id] = refreshers[id] || refresher(items[id]))(ms == null ? zv.cascadeMs : ms, () => pairs);
+    },
     expireSession() { zv.sessionExpired = true; },
   });
 

@@ -9,8 +9,8 @@ import pathlib
 from .cli import InputError
 
 KINDS = ("text", "textarea", "dropdownlist", "radio", "checkboxmultiple", "popuplovid", "date",
-         "datepicker", "multiselect", "autocomplete")
-GRID_KINDS = ("text", "datepicker", "dropdownlist", "checkboxmultiple", "popuplovid")
+         "datepicker", "multiselect", "autocomplete", "switch", "checkbox")
+GRID_KINDS = ("text", "datepicker", "dropdownlist", "checkboxmultiple", "popuplovid", "switch", "checkbox")
 POSITION_KINDS = ("radio", "checkboxmultiple")
 SECTIONS = ("Representantes", "Titulares", "Beneficiarios")
 GRIDS = {"Titulares": ("TitInserir", "TitGravar"), "Beneficiarios": ("BenInserir", "BenGravar")}

@@ -1,0 +1,56 @@
+"""Cascading lists on a slow server, in real Chromium on the stand-in: the child's options come
+when the server answers the refresh its parent's change started (?latencia= sets that time), and
+the fills wait for them instead of leaving the child empty."""
+import pytest
+
+from ziveviver import vexocontrole as vc
+
+# Every test runs under both pacings (the "ritmo" fixture).
+pytestmark = pytest.mark.usefixtures("ritmo")
+
+MAPA = {
+    "PAIS": {"WebSel": "#P1_PAIS", "ColTipo": "dropdownlist"},
+    "ESTADO": {"WebSel": "#P1_ESTADO", "ColTipo": "dropdownlist"},
+    "NOME": {"WebSel": "#P1_NOME", "ColTipo": "text"},
+}
+
+
+def value(run, page, item):
+    return run(page.evaluate("(id) => __zv.value(id)", item))
+
+
+@pytest.mark.parametrize("latencia", [3000, 5000])
+def test_child_lands_when_the_server_answers_late(open_form, run, log, latencia):
+    page = open_form(f"latencia={latencia}")
+    ctl = vc.VexoControleApex(page)
+    vc.gDebugDev, vc.objfLog = True, log  # construction set the module's logging
+    run(ctl.fCtPreencTodoForm(MAPA, {"PAIS": "PT", "ESTADO": "POR", "NOME": "Ana", "RepAtivarPreenc": 0}))
+    assert [value(run, page, i) for i in ("P1_PAIS", "P1_ESTADO", "P1_NOME")] == ["PT", "POR", "Ana"]
+    assert run(page.evaluate("document.getElementById('P1_ESTADO').selectedOptions[0].text")) == "Porto"
+    lines = log.messages()
+    assert "fCtApexPreencDropDownList -> Dropdown selecionado (Playwright): #P1_ESTADO" in lines
+    assert "fCtApexPreencDropDownList -> Atualizacao do item terminada: #P1_ESTADO" in lines
+    assert not [m for m in lines if "Valor nao aplicado" in m]
+
+
+def test_no_wait_and_no_new_line_when_nothing_refreshes(open_form, run, log):
+    """A value no option carries, with the list at rest: today's path and its error line."""
+    page = open_form()
+    run(vc.fCtApexPreencDropDownList(page, "#P1_PAIS", "PT"))
+    run(page.wait_for_function("apex.jQuery.active === 0"))
+    run(vc.fCtApexPreencDropDownList(page, "#P1_ESTADO", "ZZ"))
+    assert log.messages() == [
+        "fCtApexPreencDropDownList -> Dropdown selecionado (Playwright): #P1_PAIS",
+        "fCtApexPreencDropDownList -> Valor nao aplicado (APEX): #P1_ESTADO | valor: ZZ",
+    ]
+
+
+def test_multi_select_set_again_once_its_refresh_ended(open_form, run, log):
+    page = open_form()
+    run(page.evaluate("__zv.refresh('P1_IDIOMAS', 3000)"))
+    run(vc.fCtApexPreencMultiSelect(page, "#P1_IDIOMAS", ["PT", "EN"]))
+    assert sorted(value(run, page, "P1_IDIOMAS")) == ["EN", "PT"]
+    assert log.messages() == [
+        "fCtApexPreencMultiSelect -> Item em atualizacao, aguardando: #P1_IDIOMAS",
+        "fCtApexPreencMultiSelect -> Atualizacao do item terminada: #P1_IDIOMAS",
+    ]
