@@ -95,7 +95,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         name = urllib.parse.urlsplit(self.path).path.rsplit("/", 1)[-1]
         if name == "form.html":
             self._send(self._form())
-        elif name in ("enviado.html", "itens242.js", "apex_standin.js", "apex_message.js", "form.css"):
+        elif name in ("enviado.html", "itens242.js", "dialog.js", "apex_standin.js", "apex_message.js", "form.css"):
             ctype = {"js": "text/javascript", "css": "text/css"}.get(name.rsplit(".", 1)[1], "text/html; charset=utf-8")
             self._send((DEMO_DIR / name).read_bytes(), ctype)
         else:

@@ -439,3 +439,43 @@ def test_two_records_files_of_one_base_name_keep_two_reports(operator_browser, l
         assert [line["registos"] for line in status if "chave" not in line] == [str(path)]
         with zipfile.ZipFile(str(path) + ".zip") as z:  # --traco: the run's trace
             assert any(name.endswith(".trace") for name in z.namelist())
+
+
+@pytest.mark.parametrize("quadro", [[], ["--quadro", ".ui-dialog--apex iframe"]], ids=["achado", "quadro"])
+def test_records_in_dialog_pages_count_the_dialogs_own_submit_and_not_a_cancel(
+        operator_browser, lote, server, run, tmp_path, quadro):
+    """The form opens as a modal dialog page (?novo=1): each record is filled in the dialog's
+    frame (found, or named by --quadro), the top page's items left alone. The operator submits
+    three with the dialog page's own button (a POST of the iframe to wwv_flow.accept, then the
+    dialog closes) and cancels the second with Escape: three submetido, each reaching the
+    server once; the cancelled one is parado, never sent."""
+    _, context = operator_browser
+    data = records(new_prefix("D"))[:4]
+    keys = [rec["ID"] for rec in data]
+    registos = write_records(tmp_path / "propostas", data, "json")
+    status_path = tmp_path / "propostas.json.relatorio.estado.jsonl"
+    seen = {}
+
+    async def operate():
+        proc = await lote(registos, "--chave", "ID", *quadro, url=server.url("novo=1"))
+        while len(seen) < len(keys):  # a tab ready first is presented first
+            page, key = await proc.front_tab(context, done=seen)
+            frame = await (await page.query_selector(".ui-dialog--apex iframe")).content_frame()
+            seen[key] = (await page.input_value("#P1_NOME"), await frame.input_value("#P1_NOME"))
+            if key == keys[1]:
+                await frame.press("#P1_NOME", "Escape")
+            else:
+                await frame.click("#SUBMETER")
+            await proc.until(lambda: last_states(status_lines(status_path)).get(key) in ("submetido", "parado"),
+                             f"o registo {key} assente")
+        return await proc.wait(), proc.output()
+
+    rc, out = run(operate())
+    assert seen == {rec["ID"]: ("", rec["NOME"]) for rec in data}, out
+    lines = [line for line in status_lines(status_path) if "chave" in line]
+    states = {key: [line["estado"] for line in lines if line["chave"] == key] for key in keys}
+    submitted = ["preenchido", "a_submeter", "submetido"]
+    assert states == {keys[0]: submitted, keys[1]: ["preenchido", "parado"],
+                      keys[2]: submitted, keys[3]: submitted}, out
+    assert server.posts == [data[0]["NOME"], data[2]["NOME"], data[3]["NOME"]]
+    assert rc == 1 and "1 registo ficou por submeter" in out, out

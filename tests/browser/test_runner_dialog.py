@@ -91,3 +91,19 @@ def test_mapear_asks_which_of_several_iframes(server, tmp_path):
     assert named.returncode == 0, named.stderr
     assert f"({server.base}/form.html?pagina=5)" in named.stdout
 
+
+
+def test_evidence_of_a_form_in_a_dialog_page(dialog_form, run, tmp_path):
+    """A fill of the dialog page's form that went wrong leaves the screenshot of the whole tab
+    (dialog included) and the markup of the dialog page's form, not of the page beneath."""
+    from types import SimpleNamespace
+
+    from ziveviver.executor.evidence import Evidence
+
+    kept = Evidence(tmp_path, "K1")
+    kept.start(dialog_form)
+    written = run(kept.keep(dialog_form, SimpleNamespace(error="o preenchimento parou"), None))
+    assert sorted(p.name for p in written) == ["K1.html", "K1.log", "K1.png"]
+    assert (tmp_path / "K1.png").read_bytes().startswith(b"\x89PNG")
+    html = (tmp_path / "K1.html").read_text(encoding="utf-8")
+    assert 'id="P1_NOME"' in html and "ui-dialog--apex" not in html  # the dialog page's own markup

@@ -11,6 +11,7 @@ from ziveviver import ritmo
 
 from . import binding
 from . import browser as _browser
+from . import frames as _frames
 from . import records as recs
 from . import statusfile as st
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options,
@@ -120,7 +121,8 @@ async def _lote(args, mapping, records, part, report_path, status):
     async with async_playwright() as pw:
         _, context, owned = await _browser.open_context(pw, args, headless=False)
         batch = Batch(context, args.url, mapping, todo, status, tabs=args.abas,
-                      debug=args.debug, limit_s=args.tempo_limite, hint=hint, evidence=args.evidencias)
+                      debug=args.debug, limit_s=args.tempo_limite, hint=hint, evidence=args.evidencias,
+                      quadro=args.quadro)
         trace = Trace(args.traco)
         await trace.start(context)
         with ritmo.definir(args.ritmo):  # the tasks that fill the tabs are created inside it
@@ -224,6 +226,7 @@ def add_parser(subparsers):
                    help="preenche de novo estes registos com a submissão por confirmar (depois de "
                         "confirmar na aplicação que não ficaram registados)")
     add_pacing_option(p)
+    _frames.add_option(p)
     add_evidence_options(p)
     browser_options(p, headless=False)
     g = p.add_mutually_exclusive_group()

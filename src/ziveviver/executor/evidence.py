@@ -17,6 +17,7 @@ import re
 
 from . import receipt
 from .cli import InputError, exc_text, say, warn
+from .frames import is_gone
 
 _lines = contextvars.ContextVar("ziveviver.executor.evidence.lines", default=None)
 
@@ -124,10 +125,11 @@ class Evidence:
                                   "Registo de depuração deste preenchimento:", *self.lines]) + "\n",
                        encoding="utf-8")
         written.append(log)
-        if page is not None and not page.is_closed():
+        if page is not None and not is_gone(page):
             try:
                 shot = self.folder / f"{stem}.png"
-                await page.screenshot(path=str(shot), full_page=True)
+                # a form in a dialog page: the screenshot is of the tab, the markup the form's
+                await getattr(page, "page", page).screenshot(path=str(shot), full_page=True)
                 written.append(shot)
                 html = self.folder / f"{stem}.html"
                 html.write_text(await page.content(), encoding="utf-8")

@@ -10,7 +10,7 @@ died left behind.
   show on the same page, or {"redirectURL"} to the page that follows.
 - The marks: a tab carries, in its session storage (which outlives the tab's navigations), the
   status file it belongs to and its record's key; the form lote loaded carries the key on its
-  document (gone once the tab has left that page).
+  document (gone once the tab has left that page, or the dialog page holding it has closed).
 """
 import hashlib
 import json
@@ -49,15 +49,32 @@ ERRORS = """() => {
 }"""
 
 
-def is_submit(request, page):
-    """The form's real submit: a POST that navigates the tab, or a POST to APEX's page-submit
-    endpoint."""
+def is_submit(request, form):
+    """The form's real submit: a POST of the form's frame (the tab's page, or the dialog page
+    that holds the form) that navigates it, or a POST to APEX's page-submit endpoint."""
+    frame = getattr(form, "main_frame", form)
     try:
-        if request.method != "POST" or request.frame != page.main_frame:
+        if request.method != "POST" or request.frame != frame:
             return False
     except Exception:  # noqa: BLE001 - a request without a frame (a worker's) is not the form's
         return False
     return request.is_navigation_request() or is_accept(request.url)
+
+
+async def find_mark(page):
+    """FIND over a tab's frames (the form lote loaded may be a dialog page's): the marks the
+    tab carries, `here` when any of its frames still shows that form; None when unmarked."""
+    found = None
+    for frame in page.frames:
+        try:
+            mark = await frame.evaluate(FIND, find_arg())
+        except Exception:  # noqa: BLE001 - a frame that cannot say (navigating, another origin's)
+            continue
+        if mark and found is None:
+            found = mark
+        elif mark:
+            found["here"] = found["here"] or mark["here"]
+    return found
 
 
 def is_accept(url):

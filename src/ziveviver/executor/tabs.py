@@ -29,6 +29,7 @@ from .browser import goto, require_fields
 from .cli import RunError, exc_text, say
 from .evidence import Evidence
 from .fill import guarded_fill
+from .frames import form_frame
 from .progress import LinesView
 
 # A banner along the top of the page that lets every click through to the form beneath.
@@ -60,6 +61,7 @@ class Tab:
 
     def __init__(self, rec, page, release):
         self.rec, self.page = rec, page
+        self.form = page  # the page, or the frame of the dialog page that holds the form
         self._release = release
         self.ended = asyncio.get_running_loop().create_future()  # the record's last state
         self.armed = False  # set once the guard is lifted: from then on a submit is the operator's
@@ -79,11 +81,12 @@ class Tab:
 
 class Batch:
     def __init__(self, context, url, mapping, records, status, *, tabs=2, debug=False,
-                 limit_s=60.0, hint="", write=say, evidence=None):
+                 limit_s=60.0, hint="", write=say, evidence=None, quadro=None):
         self.context, self.url, self.mapping = context, url, mapping
         self.records, self.status, self.tabs = records, status, tabs
         self.debug, self.limit_s, self.hint, self.write = debug, limit_s, hint, write
         self.evidence = evidence  # the folder of --evidencias, or None
+        self.quadro = quadro  # --quadro: the iframe that holds the form
         self.open = {}  # key -> Tab, for every tab not yet closed
         self.current = None  # the tab in front of the operator
         self.free_since = None  # when the operator last had nothing to do
@@ -201,9 +204,10 @@ class Batch:
             self.open[rec.key] = tab
             self.write(f"Registo {rec.position} (chave {rec.key}): a preencher num separador novo...")
             await goto(page, self.url, self.limit_s)
-            await page.evaluate(sub.MARK, sub.mark_arg(self.run_id, rec.key))
-            await require_fields(page, self.mapping, rec.data, self.hint, self.limit_s)
-            held, rows = await self._fill(page, rec)
+            tab.form = await form_frame(page, self.mapping, rec.data, self.quadro, write=lambda _line: None)
+            await tab.form.evaluate(sub.MARK, sub.mark_arg(self.run_id, rec.key))
+            await require_fields(tab.form, self.mapping, rec.data, self.hint, self.limit_s)
+            held, rows = await self._fill(tab.form, rec)
         except asyncio.CancelledError:
             raise
         except RunError as e:
@@ -244,8 +248,9 @@ class Batch:
 
     async def _fill(self, page, rec):
         """The whole-form fill as the other commands run it (under the never-submit guard and
-        the pacing in force), then the receipt; FillStopped when the fill stopped. With
-        --evidencias a fill that did not go as the data says leaves its evidence."""
+        the pacing in force), then the receipt, in `page` (the tab's page, or the frame of the
+        dialog page holding the form); FillStopped when the fill stopped. With --evidencias a
+        fill that did not go as the data says leaves its evidence."""
         from ziveviver.vexoconferencia import fCtConferirForm
 
         # each fill gets its own copy: the fill writes "ColNome" into the configurations
@@ -272,7 +277,7 @@ class Batch:
 
         async def on_route(route):
             request = route.request
-            submit = tab.armed and not tab.ended.done() and sub.is_submit(request, page)
+            submit = tab.armed and not tab.ended.done() and sub.is_submit(request, tab.form)
             if submit:
                 self._sending(tab, request)
             if submit and not request.is_navigation_request():
@@ -295,8 +300,14 @@ class Batch:
                 else:
                     self._end(tab, "parado", motivo="separador fechado antes da submissão")
 
+        def on_detached(frame):
+            if frame == tab.form and not page.is_closed() and not tab.ended.done():
+                self._spawn(self._dialog_closed(tab))
+
         page.on("domcontentloaded", on_loaded)
         page.on("close", on_close)
+        if tab.form is not page:
+            page.on("framedetached", on_detached)
         await page.route("**/*", on_route)
         tab.armed = True
 
@@ -354,6 +365,36 @@ class Batch:
         if errors:
             await self._rejected(tab, errors)
             return
+        self._submitted(tab)
+
+    async def _dialog_closed(self, tab):
+        """The dialog page holding the form has closed: after its own submit was accepted (APEX
+        closes it then) the record is submetido; closed without a submit (Escape, its close
+        button), it is not submitted, as a tab closed before its submit."""
+        submit, answered = tab.submit, False
+        try:
+            if tab.posted and submit.is_navigation_request():  # a POST that navigated the frame
+                answered = await asyncio.wait_for(submit.response(), CLOSE_WAIT_S) is not None
+            elif tab.posted:  # by ajax: accepted when its answer said so
+                await asyncio.wait_for(tab.answered.wait(), CLOSE_WAIT_S)
+                answered = tab.expect_page
+        except Exception:  # noqa: BLE001 - no answer came: the submission stays unconfirmed
+            pass
+        if tab.ended.done() or tab.page.is_closed():
+            return
+        if not tab.posted:
+            self._end(tab, "parado", motivo="diálogo fechado antes da submissão")
+            self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): o diálogo foi fechado "
+                       "sem submeter; fica por submeter.")
+        elif answered:
+            self._submitted(tab)
+        else:
+            self._end(tab, "por_confirmar", motivo=f"{st.UNCONFIRMED_TEXT}: diálogo fechado antes "
+                      "da resposta da aplicação")
+            self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): o diálogo fechou antes da "
+                       f"resposta da aplicação ({st.UNCONFIRMED_TEXT}).")
+
+    def _submitted(self, tab):
         now = time.monotonic()
         self._end(tab, "submetido", a_espera_do_operador_s=round(now - tab.ready_at, 2),
                   operador_esperou_s=None if tab.waited is None else round(tab.waited, 2))
@@ -369,7 +410,7 @@ class Batch:
                 f"submissão: {reason}")
         self.write(f"{text} Corrija e submeta de novo.")
         try:
-            await tab.page.evaluate(sub.MARK, sub.mark_arg(self.run_id, tab.rec.key))
+            await tab.form.evaluate(sub.MARK, sub.mark_arg(self.run_id, tab.rec.key))
             await tab.page.evaluate(BANNER, {"id": BANNER_ID, "ok": False,
                                              "text": f"{text}. Corrija o formulário e submeta de novo."})
         except Exception:  # noqa: BLE001 - the tab went away; its close says what happened
@@ -382,7 +423,7 @@ class Batch:
         todo = {rec.key: rec for rec in self.records}
         for page in list(self.context.pages):
             try:
-                mark = await asyncio.wait_for(page.evaluate(sub.FIND, sub.find_arg()), CLOSE_WAIT_S)
+                mark = await asyncio.wait_for(sub.find_mark(page), CLOSE_WAIT_S)
             except Exception:  # noqa: BLE001 - a tab that cannot say (closing, a browser page, a dialog open)
                 continue
             if not mark or mark.get("run") != self.run_id:
