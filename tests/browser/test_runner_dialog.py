@@ -100,9 +100,12 @@ def test_evidence_of_a_form_in_a_dialog_page(dialog_form, run, tmp_path):
 
     from ziveviver.executor.evidence import Evidence
 
-    kept = Evidence(tmp_path, "K1")
-    kept.start(dialog_form)
-    written = run(kept.keep(dialog_form, SimpleNamespace(error="o preenchimento parou"), None))
+    async def fill_that_stopped():
+        kept = Evidence(tmp_path, "K1")
+        kept.start(dialog_form)
+        return await kept.keep(dialog_form, SimpleNamespace(error="o preenchimento parou"), None)
+
+    written = run(fill_that_stopped())
     assert sorted(p.name for p in written) == ["K1.html", "K1.log", "K1.png"]
     assert (tmp_path / "K1.png").read_bytes().startswith(b"\x89PNG")
     html = (tmp_path / "K1.html").read_text(encoding="utf-8")
