@@ -1158,9 +1158,10 @@
     expireSession() { zv.sessionExpired = true; },
   });
 
-  // For the widget families kept in files of their own (ig.js): the pieces they build on.
+  // For the widget families kept in files of their own (ig.js), and pages of their own that
+  // set up a row-editor grid (grid(prefix, savedKey, columnIds)): the pieces they build on.
   Object.defineProperty(zv, "standin", {
-    value: { $, registerItem, serverCall, delayLinger, answerMs, spinner },
+    value: { $, registerItem, serverCall, delayLinger, answerMs, spinner, grid },
   });
 
   // ---------------------------------------------------------------- start up
