@@ -11,6 +11,7 @@
 #include "conferencia.hpp"
 #include "fills/on_off.hpp"
 #include "form/mapping.hpp"
+#include "lov_home.hpp"
 
 namespace zv::vc::cf {
 
@@ -255,7 +256,10 @@ Task<void> grid_lines(PyObject* page, const char* secao, const char* add, const 
     cols.push_back(std::move(col));
   }
 
-  Ref shown = co_await pg::evaluate(page, ZC_SCRIPT(ler_grade), pg::list(add_sel.get(), request.get()).get());
+  // A popup LOV's rows are read where its dialog is (lov_home.hpp): a third element says so.
+  Ref gradeArg = lov_in_top(page) ? pg::list(add_sel.get(), request.get(), Py_True)
+                                  : pg::list(add_sel.get(), request.get());
+  Ref shown = co_await pg::evaluate(page, ZC_SCRIPT(ler_grade), gradeArg.get());
   if (!truthy(got(shown.get(), "readable").get())) {
     emit(out, t, summary);
     co_return;

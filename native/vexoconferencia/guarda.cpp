@@ -55,6 +55,19 @@ Ref report_of(PyObject* request, PyObject* method, PyObject* url, bool navigatio
   return Ref::borrow(r.get());
 }
 
+// The page whose routes guard `target`: the target itself, or the page of a Frame (a
+// modal dialog page's iframe), whose routes see the frame's requests too.
+Ref page_of(PyObject* target) {
+  PyObject* route = PyObject_GetAttr(target, C->route.get());
+  if (route) {
+    Py_DECREF(route);
+    return Ref::borrow(target);
+  }
+  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
+  PyErr_Clear();
+  return getattr(target, ZV_STR("page"));
+}
+
 }  // namespace
 
 bool is_submission(std::string_view method, bool navigation, std::string_view url) {
@@ -106,7 +119,8 @@ Task<Ref> guard_handler(Call c) {
 }
 
 Task<Ref> fCtAtivarGuarda(Call c) {
-  PyObject* pPage = c.arg(0);
+  Ref page = page_of(c.arg(0));
+  PyObject* pPage = page.get();
   Ref entry = Ref::steal(PyObject_GetItem(C->registry.get(), pPage));
   if (entry) co_return Ref::borrow(PyTuple_GET_ITEM(entry.get(), 1));
   if (!PyErr_ExceptionMatches(PyExc_KeyError)) throw_current();
@@ -135,7 +149,8 @@ Task<Ref> fCtAtivarGuarda(Call c) {
 }
 
 Task<Ref> fCtDesativarGuarda(Call c) {
-  PyObject* pPage = c.arg(0);
+  Ref page = page_of(c.arg(0));
+  PyObject* pPage = page.get();
   Ref entry = Ref::steal(PyObject_GetItem(C->registry.get(), pPage));
   if (!entry) {
     if (!PyErr_ExceptionMatches(PyExc_KeyError)) throw_current();

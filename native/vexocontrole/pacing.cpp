@@ -78,6 +78,7 @@ Ref condition_argument(const PauseEntry& e, const PauseSite& s) {
   check(PyDict_SetItemString(arg.get(), "seletor", or_none(s.selector)));
   check(PyDict_SetItemString(arg.get(), "grelha", or_none(s.grid)));
   check(PyDict_SetItemString(arg.get(), "quieto", quieto.get()));
+  if (s.lov_in_top) check(PyDict_SetItemString(arg.get(), "topo", Py_True));
   return arg;
 }
 
@@ -124,8 +125,10 @@ namespace {
 // raises: the attempt failed.
 Task<bool> adaptive_wait(const PauseEntry& e, PauseSite site) {
   // The popup is closed at once: Escape (APEX focuses the dialog's search field), and the
-  // condition clicks the dialog's own close button while it is still open.
-  if (e.point == PausePoint::LovClose) co_await pg::press(site.page, N->escape.get());
+  // condition clicks the dialog's own close button while it is still open. A dialog in the
+  // top document gets no Escape: should it have closed already, the key would reach the
+  // dialog page, and Escape there cancels the whole dialog page.
+  if (e.point == PausePoint::LovClose && !site.lov_in_top) co_await pg::press(site.page, N->escape.get());
 
   Ref timeout = e.bound_ms ? integer(e.bound_ms) : Ref::borrow(or_none(site.limit));
   Ref verdict;
@@ -164,6 +167,12 @@ Task<Ref> pause_at(PausePoint point, PauseSite site) {
   // The literal pause: the literal pacing's, and the adaptive pacing's fallback.
   if (!ready) switch (point) {
     case PausePoint::LovClose: {
+      // A dialog in the top document: closed with its own close button (no Escape, see
+      // adaptive_wait); the wait below would look for it in the item's document.
+      if (site.lov_in_top) {
+        co_await pg::evaluate(site.page, ZV_SCRIPT(lov_close), pg::list(site.item, Py_True).get());
+        break;
+      }
       // Wait for the popup to close; APEX leaves it open after setValue, so then close it
       // with Escape, and with its own close button should Escape not reach it (focus
       // outside the dialog).

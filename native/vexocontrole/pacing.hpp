@@ -41,6 +41,7 @@ struct PauseSite {
   PyObject* selector = nullptr;  // grid add: the first mapped cell; grid save: the add button
   PyObject* limit = nullptr;     // idle wait: its pTimeout
   PyObject* grid = nullptr;      // grid add / save: the Interactive Grid's static id, when it is one
+  bool lov_in_top = false;       // popup LOV: the item's dialog is in the top document (lov_home.hpp)
 };
 
 // True when the pacing in force in the current context is the adaptive one.

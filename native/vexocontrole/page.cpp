@@ -8,4 +8,16 @@ Ref list_of(PyObject* const* items, std::size_t n) {
   return l;
 }
 
+Ref press(PyObject* page, PyObject* key) {
+  PyObject* kb = PyObject_GetAttr(page, N->keyboard.get());
+  if (!kb) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
+    PyErr_Clear();
+    Ref owner = getattr(page, N->page.get());
+    kb = zv::check(PyObject_GetAttr(owner.get(), N->keyboard.get())).release();
+  }
+  Ref keyboard = Ref::steal(kb);
+  return call_method(keyboard.get(), N->press.get(), key);
+}
+
 }  // namespace zv::vc::pg

@@ -41,11 +41,8 @@ inline Ref click(PyObject* page, PyObject* sel) { return call_method(page, N->cl
 inline Ref select_option(PyObject* page, PyObject* sel, PyObject* value, PyObject* timeout) {
   return call_method_kw(page, N->select_option.get(), 1, N->kw_value_timeout.get(), sel, value, timeout);
 }
-// page.keyboard.press(key)
-inline Ref press(PyObject* page, PyObject* key) {
-  Ref kb = getattr(page, N->keyboard.get());
-  return call_method(kb.get(), N->press.get(), key);
-}
+// page.keyboard.press(key); a Frame has no keyboard: its page's takes the key.
+Ref press(PyObject* page, PyObject* key);
 
 // locator.count() / .is_enabled() / .scroll_into_view_if_needed() / .click() / .check()
 inline Ref count(PyObject* loc) { return call_method(loc, N->count.get()); }
@@ -54,6 +51,10 @@ inline Ref scroll_into_view(PyObject* loc) {
   return call_method(loc, N->scroll_into_view_if_needed.get());
 }
 inline Ref click(PyObject* loc) { return call_method(loc, N->click.get()); }
+// locator.click(timeout=...)
+inline Ref click_within(PyObject* loc, PyObject* timeout) {
+  return call_method_kw(loc, N->click.get(), 0, N->kw_timeout.get(), timeout);
+}
 inline Ref check(PyObject* loc) { return call_method(loc, N->check.get()); }
 // locator.wait_for(state=..., timeout=...)
 inline Ref wait_for(PyObject* loc, PyObject* state, PyObject* timeout) {

@@ -80,6 +80,28 @@ def form(open_form):
 
 
 @pytest.fixture
+def dialog_form(new_page, run):
+    """The stand-in form opened as a modal dialog page (tests/browser/dialog_pages.py): the
+    dialog page's Frame."""
+    from dialog_pages import open_form_in_dialog
+
+    pg = run(new_page())
+    yield run(open_form_in_dialog(pg))
+    run(pg.close())
+
+
+@pytest.fixture(params=["pagina", "quadro_principal", "dialogo"])
+def alvo(request):
+    """What the fills are handed: the stand-in form's page, its main frame (a Frame: no
+    keyboard of its own), or the same form as a modal dialog page (its Frame, the popup LOV
+    dialogs in the top document)."""
+    if request.param == "dialogo":
+        return request.getfixturevalue("dialog_form")
+    page = request.getfixturevalue("form")
+    return page if request.param == "pagina" else page.main_frame
+
+
+@pytest.fixture
 def quiet():
     """Module logging off for the test; the module's state comes back afterwards."""
     from ziveviver import vexocontrole as vc

@@ -28,11 +28,13 @@ INSTRUMENT = """() => {
   };
 }"""
 
+# The popup dialogs are read where the stand-in builds them: the top document (the page's own,
+# or the top window's for a dialog page's item); a dialog page's own overlay is not a popup's.
 POPUP_STATE = """(item) => ({
-  open: Array.from(document.querySelectorAll('.ui-dialog-popuplov'))
+  open: Array.from(top.document.querySelectorAll('.ui-dialog-popuplov'))
     .filter((d) => d.style.display !== 'none').map((d) => d.getAttribute('aria-describedby')),
-  overlays: document.querySelectorAll('.ui-widget-overlay').length,
-  rows: item ? document.querySelectorAll(`#PopupLov_1_${item}_dlg :is(.a-IconList-item, tr.a-GV-row[data-id])`).length : null,
+  overlays: top.document.querySelectorAll('.ui-widget-overlay:not(.zv-dialogOverlay)').length,
+  rows: item ? top.document.querySelectorAll(`[id^="PopupLov_"][id$="_${item}_dlg"] :is(.a-IconList-item, tr.a-GV-row[data-id])`).length : null,
   lovClicks: (window.__lovClicks || {})[item + '_lov_btn'] || 0,
   calls: __zv.calls.filter((c) => c.item === item || c.missing).map((c) => [c.item, c.args[0], c.args[1], !!c.missing]),
   value: item ? __zv.value(item) : null,
@@ -84,13 +86,13 @@ def debug_log(form):
     ("P1_AGENCIA", 341, "341", "Porto Centro", 60, 2),
     ("P1_AGENCIA", "360", "360", "São Paulo Oeste", 60, 2),
 ])
-def test_row_found_on_its_page_and_popup_closed(form, run, quiet, item, value, item_id, shown, rows, load_more):
-    run(form.evaluate(INSTRUMENT))
-    assert run(vc.fCtApexPreencPopupLovId(form, "#" + item, value)) is None
-    st = state(run, form, item)
+def test_row_found_on_its_page_and_popup_closed(alvo, run, quiet, item, value, item_id, shown, rows, load_more):
+    run(alvo.evaluate(INSTRUMENT))
+    assert run(vc.fCtApexPreencPopupLovId(alvo, "#" + item, value)) is None
+    st = state(run, alvo, item)
     assert (st["value"], st["display"]) == (item_id, shown)
     assert st["calls"] == [[item, item_id, shown, False]]
-    assert st["rows"] == rows and run(form.evaluate("window.__loadMore")) == load_more
+    assert st["rows"] == rows and run(alvo.evaluate("window.__loadMore")) == load_more
     assert st["lovClicks"] == 1
     assert st["open"] == [] and st["overlays"] == 0
 

@@ -120,7 +120,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self._send(200, body)
             return
         file = DEMO_DIR / name
-        if name in ("apex_standin.js", "itens242.js", "form.css") and file.is_file():
+        if name in ("apex_standin.js", "itens242.js", "dialog.js", "form.css") and file.is_file():
             ctype = "text/javascript" if name.endswith(".js") else "text/css"
             self._send(200, file.read_bytes(), ctype)
             return

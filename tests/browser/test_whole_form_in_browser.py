@@ -1,5 +1,6 @@
 """The whole form in real Chromium on the stand-in page: the bundled demo mapping and data
-end to end (every item read back through the page), a grid row that cannot start (its
+end to end (every item read back through the page; on the page, its main frame, and the form
+as a modal dialog page), a grid row that cannot start (its
 add button never enabled) skipped while the next record is saved, and a failing grid cell
 that ends the run with exit status 1."""
 import json
@@ -40,12 +41,12 @@ def js(run, page, expr, arg=None):
     return run(page.evaluate(expr, arg))
 
 
-def test_demo_form_end_to_end(form, run, mapa, dados):
-    ctl = vc.VexoControleApex(form)
+def test_demo_form_end_to_end(alvo, run, mapa, dados):
+    ctl = vc.VexoControleApex(alvo)
     assert run(ctl.fCtPreencTodoForm(mapa, dados)) is None
 
-    state = js(run, form, "window.__zv.state()")
-    shown = js(run, form, "(ids) => ids.map((id) => window.__zv.display(id))",
+    state = js(run, alvo, "window.__zv.state()")
+    shown = js(run, alvo, "(ids) => ids.map((id) => window.__zv.display(id))",
                ["P1_SEXO", "P1_CANAIS", "P1_PROFISSAO", "P1_ESTADO", "P1_REP_TIPO", "P1_REP_PROF"])
     rep = dados["Representantes"]
     expected = {
@@ -56,6 +57,7 @@ def test_demo_form_end_to_end(form, run, mapa, dados):
         "P1_PAIS": dados["PAIS"],
         "P1_ESTADO": dados["ESTADO"],  # listed only once the country's cascade came back
         "P1_PROFISSAO": dados["PROFISSAO"],
+        "P1_AGENCIA": dados["AGENCIA"],  # grid display, a row of its third page
         "P1_OBS": dados["OBSERVACOES"],
         "P1_CANAIS": ["EMAIL", "SMS"],  # option 1 ticked beside the page's default
         "P1_IDIOMAS": dados["IDIOMAS"],
@@ -69,7 +71,7 @@ def test_demo_form_end_to_end(form, run, mapa, dados):
     assert {k: state[k] for k in expected} == expected
     assert shown == ["Masculino", ["E-mail", "SMS"], "Engenheiro", "Minas Gerais", "Procurador", "Advogado"]
 
-    saved = js(run, form, "window.__zv.saved")
+    saved = js(run, alvo, "window.__zv.saved")
     vinculo = {"0": ["EMP"], "1": ["SOC"], "2": ["DEP"]}
     assert saved["titulares"] == [
         {"P2_TIT_NOME": t["TIT_NOME"], "P2_TIT_NASC": t["TIT_DATA_NASCIMENTO"], "P2_TIT_TIPO": t["TIT_TIPO"],
@@ -82,8 +84,8 @@ def test_demo_form_end_to_end(form, run, mapa, dados):
         for b in dados["Beneficiarios"]
     ]
     # the grid rows the user sees, and the editors closed after the last save
-    rows = js(run, form, "['TIT_ROWS', 'BEN_ROWS'].map((id) => document.getElementById(id).rows.length)")
-    editors = js(run, form, "['TIT_EDITOR', 'BEN_EDITOR'].map((id) => document.getElementById(id).hidden)")
+    rows = js(run, alvo, "['TIT_ROWS', 'BEN_ROWS'].map((id) => document.getElementById(id).rows.length)")
+    editors = js(run, alvo, "['TIT_EDITOR', 'BEN_EDITOR'].map((id) => document.getElementById(id).hidden)")
     assert rows == [3, 2] and editors == [True, True]
 
     # the simple fields and the representative's items carry their column names now

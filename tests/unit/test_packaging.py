@@ -22,7 +22,7 @@ INSTALLED_PKG = pathlib.Path(ziveviver.__file__).resolve().parent
 EXAMPLE = ROOT / "examples" / "preencher_formulario.py"
 # Longest first: ".cpython-311-x86_64-linux-gnu.so" before ".so".
 SUFFIXES = sorted(importlib.machinery.EXTENSION_SUFFIXES, key=len, reverse=True)
-PACKAGE_DATA = ["py.typed", "demo/form.html", "demo/form.css", "demo/apex_standin.js", "demo/apex_message.js", "demo/itens242.js",
+PACKAGE_DATA = ["py.typed", "demo/form.html", "demo/form.css", "demo/apex_standin.js", "demo/apex_message.js", "demo/itens242.js", "demo/dialog.js",
                 "demo/ig.js", "demo/form_ig.html", "demo/mapa_ig.json", "demo/dados_ig.json",
                 "demo/mapa.json", "demo/dados.json"]
 

@@ -20,7 +20,9 @@
 // in an Interactive Grid's model the value.
 // The add button's selector may end in Playwright's :has-text('...'), which the document's own
 // querySelector does not know: then the first element the rest matches whose text holds it.
-([addSel, columns]) => {
+// A third element `topo` true: the page is a dialog page whose popup LOVs' dialogs APEX built
+// in the top document, where their rows are read.
+([addSel, columns, topo]) => {
   const find = (sel) => {
     try {
       return document.querySelector(sel);
@@ -68,7 +70,8 @@
       return lab ? lab.textContent.trim() : opt.value;
     }
     if (kind === 'popuplovid') {
-      const li = Array.from(document.querySelectorAll('.a-IconList-item')).find((r) => {
+      const lovHome = topo ? window.top.document : document;
+      const li = Array.from(lovHome.querySelectorAll('.a-IconList-item')).find((r) => {
         const dlg = r.closest('.a-PopupLOV-dialog');
         return r.getAttribute('data-id') === w && dlg && dlg.id.endsWith('_' + id + '_dlg');
       });

@@ -2,18 +2,21 @@
 // matched by display text (any letter case) or by return value. Opens, pages and closes
 // nothing; three attempts through the retry wrapper, the last error goes to the caller.
 #include "bodies.hpp"
+#include "lov_home.hpp"
 #include "page.hpp"
 
 namespace zv::vc {
 
-// The attempt; closure: (page, selector, value text, display text).
+// The attempt; closure: (page, selector, value text, display text, whether the item's
+// dialog is in the top document).
 static Task<Ref> lov_desc_attempt(Call c) {
   PyObject* page = c.cap(0);
   PyObject* sel = c.cap(1);
   PyObject* val = c.cap(2);
   PyObject* disp = c.cap(3);
   Ref itemId = remove_all(sel, "#");
-  Ref ret = co_await pg::evaluate(page, ZV_SCRIPT(lov_desc), pg::list(itemId.get(), val, disp).get());
+  Ref arg = c.cap(4) == Py_True ? pg::list(itemId.get(), val, disp, Py_True) : pg::list(itemId.get(), val, disp);
+  Ref ret = co_await pg::evaluate(page, ZV_SCRIPT(lov_desc), arg.get());
   if (!truthy(ret.get())) co_return none();
   Ref success = call_method(ret.get(), N->get.get(), ZV_STR("success"));
   if (truthy(success.get())) co_return none();
@@ -39,7 +42,8 @@ Task<Ref> fCtApexPreencPopupLovDesc(Call c) {
   // The page compares texts: a number (or any other non-text) goes as its text form.
   if (!PyUnicode_Check(disp.get())) disp = str(disp.get());
   Ref val = str(pDbCampoValue);
-  Ref action = make_attempt(&kLovDescAttempt, pPage, pWebSel, val.get(), disp.get());
+  PyObject* inTop = lov_in_top(pPage) ? Py_True : Py_False;
+  Ref action = make_attempt(&kLovDescAttempt, pPage, pWebSel, val.get(), disp.get(), inTop);
   co_await retry(action);
   co_return none();
 }

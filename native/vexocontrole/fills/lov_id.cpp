@@ -4,6 +4,7 @@
 // row (loading further pages as needed) and set the item, closes the popup and waits for
 // the page to settle.
 #include "bodies.hpp"
+#include "lov_home.hpp"
 #include "pacing.hpp"
 #include "page.hpp"
 
@@ -65,35 +66,51 @@ void trace_arguments(PyObject* pWebSel, PyObject* pDbCampoValue) {
 }
 
 // Closes the popup that is open now with its own close button; quiet, so that the error
-// that made the attempt fail is the one reported.
-Task<Ref> close_open_popup(PyObject* page) {
+// that made the attempt fail is the one reported. An item whose dialog is in the top
+// document has that dialog, and only it, closed there.
+Task<Ref> close_open_popup(PyObject* page, PyObject* item, bool inTop) {
   try {
-    co_await pg::evaluate(page, ZV_SCRIPT(lov_close));
+    if (inTop)
+      co_await pg::evaluate(page, ZV_SCRIPT(lov_close), pg::list(item, Py_True).get());
+    else
+      co_await pg::evaluate(page, ZV_SCRIPT(lov_close));
   } catch (PyError&) {
   }
   co_return none();
 }
 
+// How long the LOV button's click waits for the button to take it, for an item whose dialog
+// is in the top document: a dialog left open there covers the item's frame, and a click made
+// anyway would land on it (on one of its rows). Playwright's own hit-target check refuses
+// such a click; this bounds its wait, so that the attempt fails instead.
+constexpr long long kCoveredClickMs = 5000;
+
 }  // namespace
 
-// The attempt; closure: (page, item id, value searched, LOV button selector, load-more selector).
+// The attempt; closure: (page, item id, value searched, LOV button selector, load-more
+// selector, whether the item's dialog is in the top document).
 static Task<Ref> lov_id_attempt(Call c) {
   PyObject* page = c.cap(0);
   PyObject* lWebSel = c.cap(1);
   PyObject* lDbCampoValue = c.cap(2);
   PyObject* lPopUpLovBotao = c.cap(3);
   PyObject* pLoadMoreSel = c.cap(4);
+  const bool inTop = c.cap(5) == Py_True;
 
   if (debug_on())
     log_info(message("fCtApexPreencPopupLovId -> Abrir LOV: ", lPopUpLovBotao, " | valor: ",
                      repr_of(lDbCampoValue)));
   Ref button = pg::locator(page, lPopUpLovBotao);
-  co_await pg::click(button.get());
+  if (inTop)
+    co_await pg::click_within(button.get(), ZV_INT(kCoveredClickMs));
+  else
+    co_await pg::click(button.get());
 
   PauseSite site;
   site.page = page;
   site.owner = "fCtApexPreencPopupLovId";
   site.item = lWebSel;
+  site.lov_in_top = inTop;
 
   // From here on the popup is open: a failure closes it before the next attempt opens it.
   Held failure;
@@ -102,9 +119,12 @@ static Task<Ref> lov_id_attempt(Call c) {
     co_await pause_at(PausePoint::LovOpen, site);
     // The load-more pause is made by the search itself; the adaptive pacing hands it its
     // condition's bound as a fourth element.
+    // An item whose dialog is in the top document says so in a fifth element.
     Ref loadMorePacing = load_more_pacing();
-    Ref searchArg = loadMorePacing ? pg::list(lWebSel, lDbCampoValue, pLoadMoreSel, loadMorePacing.get())
-                                   : pg::list(lWebSel, lDbCampoValue, pLoadMoreSel);
+    Ref searchArg = inTop ? pg::list(lWebSel, lDbCampoValue, pLoadMoreSel,
+                                     loadMorePacing ? loadMorePacing.get() : Py_None, Py_True)
+                    : loadMorePacing ? pg::list(lWebSel, lDbCampoValue, pLoadMoreSel, loadMorePacing.get())
+                                     : pg::list(lWebSel, lDbCampoValue, pLoadMoreSel);
     Ref result = co_await pg::evaluate(page, ZV_SCRIPT(lov_id), searchArg.get());
     if (loadMorePacing) note_load_more_fallbacks(result.get(), site.owner);
     if (debug_on()) log_info(message("fCtApexPreencPopupLovId -> Resultado: ", result));
@@ -124,7 +144,7 @@ static Task<Ref> lov_id_attempt(Call c) {
     failure.set(e.take());
   }
   if (failure) {
-    co_await close_open_popup(page);
+    co_await close_open_popup(page, lWebSel, inTop);
     failure.rethrow();
   }
 
@@ -171,8 +191,9 @@ Task<Ref> fCtApexPreencPopupLovId(Call c) {
     log_info(message("fCtApexPreencPopupLovId -> Interno tipo          = ", tipo));
   }
 
+  PyObject* inTop = lov_in_top(pPage) ? Py_True : Py_False;
   Ref action = make_attempt(&kLovIdAttempt, pPage, lWebSel.get(), lDbCampoValue.get(),
-                            lPopUpLovBotao.get(), pLoadMoreSel);
+                            lPopUpLovBotao.get(), pLoadMoreSel, inTop);
   co_await retry(action);
   co_return none();
 }

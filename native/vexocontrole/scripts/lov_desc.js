@@ -6,15 +6,18 @@
 // PopupLov_<page>_<item>_dlg and keeps it, hidden, once built), else of the dialog open now:
 // dialogs of other popups stay in the page, hidden, and may hold the same text under another
 // id. With neither, the whole document is searched.
-// Argument: [itemId, val, disp], texts. Needs apex.item; an unknown id gives APEX's
-// placeholder item, whose node is false: that is no item.
-([itemId, val, disp]) => {
+// Argument: [itemId, val, disp], texts, and `topo` true for an item of a dialog page whose
+// popup dialogs APEX built in the top document (looked for there, popup LOV dialogs only).
+// Needs apex.item; an unknown id gives APEX's placeholder item, whose node is false: that
+// is no item.
+([itemId, val, disp, topo]) => {
+  const home = topo ? window.top.document : document;
   const suffix = '_' + itemId + '_dlg';
-  const own = Array.from(document.querySelectorAll('[id^="PopupLov_"]')).find((d) =>
+  const own = Array.from(home.querySelectorAll('[id^="PopupLov_"]')).find((d) =>
     d.id.endsWith(suffix) && /^\d+$/.test(d.id.slice('PopupLov_'.length, -suffix.length)));
-  const shown = Array.from(document.querySelectorAll('.a-PopupLOV-dialog, .ui-dialog-content, .ui-dialog'))
+  const shown = Array.from(home.querySelectorAll(topo ? '.a-PopupLOV-dialog' : '.a-PopupLOV-dialog, .ui-dialog-content, .ui-dialog'))
     .filter((d) => d.offsetParent !== null);
-  const scope = own || shown[shown.length - 1] || document;
+  const scope = own || shown[shown.length - 1] || home;
   const rows = scope.querySelectorAll('.a-IconList-item, .a-PopupLOV-results tr.a-GV-row[data-id]');
   const rowText = (row) => {
     const head = row.matches('tr') ? row.querySelector('.a-GV-rowHeader') : null;

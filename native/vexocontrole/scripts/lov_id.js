@@ -11,13 +11,17 @@
 // the row header cell's (the header row has no data-id). An unknown id gives APEX's
 // placeholder item, whose node is false: that is no item. APEX disables the load-more
 // button on the last page: a disabled button means there is nothing more to load.
-async ([itemId, val, loadMoreSel, pacing]) => {
+// A fifth element `topo` true: the item is in a dialog page and APEX built its popup's dialog
+// in the top document; the dialog, its rows and its load-more button are looked for there,
+// among popup LOV dialogs only (the dialog page's own dialog is rendered there too).
+async ([itemId, val, loadMoreSel, pacing, topo]) => {
   const INVALID = ['', '0', '0.0', 'None', 'null', 'false', 'undefined'];
   const MAX_SCANS = 15;
   const delay = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
   // The open dialog: the last one in the document that is rendered.
-  const candidates = document.querySelectorAll('.a-PopupLOV-dialog, .ui-dialog-content, .ui-dialog');
+  const home = topo ? window.top.document : document;
+  const candidates = home.querySelectorAll(topo ? '.a-PopupLOV-dialog' : '.a-PopupLOV-dialog, .ui-dialog-content, .ui-dialog');
   let dialog = null;
   for (let i = candidates.length - 1; i >= 0; i--) {
     if (candidates[i].offsetParent !== null) {
@@ -45,7 +49,7 @@ async ([itemId, val, loadMoreSel, pacing]) => {
     const head = row.matches('tr') ? row.querySelector('.a-GV-rowHeader') : null;
     return (head || row).textContent.trim();
   };
-  const rows = () => Array.from((dialog || document).querySelectorAll(ROWS));
+  const rows = () => Array.from((dialog || home).querySelectorAll(ROWS));
   let ranOut = 0;
   const afterLoadMore = async (btn, before) => {
     if (pacing) {
@@ -72,7 +76,7 @@ async ([itemId, val, loadMoreSel, pacing]) => {
       if (el) el.dispatchEvent(new Event('change', { bubbles: true }));
       return counted({ success: true, foundId: dataId, foundDisp: text });
     }
-    const btn = (dialog && dialog.querySelector(loadMoreSel)) || document.querySelector(loadMoreSel);
+    const btn = (dialog && dialog.querySelector(loadMoreSel)) || home.querySelector(loadMoreSel);
     if (!btn || btn.disabled) break;
     btn.click();
     await afterLoadMore(btn, items.length);

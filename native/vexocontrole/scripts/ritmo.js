@@ -14,7 +14,8 @@
 // the popup LOV dialog PopupLov_<page>_<item>_dlg with its rows, no-data message and the
 // item's aria-expanded; an Interactive Grid's view (apex.region(id).widget()
 // .interactiveGrid("getViews", "grid")): its active record, edit mode, model changes and the
-// "interactivegridsave" event.
+// "interactivegridsave" event. `topo` true (absent otherwise): the popup LOV's item is in a
+// dialog page and APEX built its dialog in the top document, where the popup conditions look.
 (arg) => {
   const apex = window.apex;
   if (!apex || typeof apex.item !== 'function') return 'sem_sinal';
@@ -26,7 +27,7 @@
   const shown = (el) => {
     if (!el || !el.isConnected) return false;
     const r = el.getBoundingClientRect();
-    return r.width > 0 && r.height > 0 && getComputedStyle(el).visibility !== 'hidden';
+    return r.width > 0 && r.height > 0 && el.ownerDocument.defaultView.getComputedStyle(el).visibility !== 'hidden';
   };
   const spinning = (root) =>
     Array.from((root || document).querySelectorAll('.u-Processing, .is-processing')).some(shown);
@@ -35,7 +36,8 @@
   // PopupLov_<page>_<item>_dlg: the page part is digits, so P1_X's dialog is not Q_P1_X's.
   const dialogOf = (item) => {
     const suffix = '_' + item + '_dlg';
-    return Array.from(document.querySelectorAll('.a-PopupLOV-dialog[id^="PopupLov_"]')).find((d) =>
+    const home = arg.topo ? window.top.document : document;
+    return Array.from(home.querySelectorAll('.a-PopupLOV-dialog[id^="PopupLov_"]')).find((d) =>
       d.id.endsWith(suffix) && /^\d+$/.test(d.id.slice('PopupLov_'.length, -suffix.length))) || null;
   };
   const knownItem = () => !!arg.item && !!apex.item(arg.item).node;

@@ -156,6 +156,20 @@
   // a 20.x page: no apex.env, and apex.items an empty legacy object instead of the registry.
   const APEX_VERSION = PARAMS.get("apex") || document.documentElement.dataset.apex || "24.2.0";
   const LEGACY = parseInt(APEX_VERSION, 10) < 21;
+  // ?pagina=N: the page number (a dialog page's, dialog.js); its popup LOVs' dialogs are
+  // PopupLov_<N>_<item>_dlg.
+  const PAGE_ID = Number(PARAMS.get("pagina")) || 1;
+  // Where the popup LOVs build their dialogs: with the top window's jQuery, as APEX's
+  // getTopApex gives it, so an item of a dialog page gets its dialog in the top document;
+  // the page's own document when the top window is out of reach (another origin).
+  const LOV_DOC = (() => {
+    try {
+      if (window.top !== window && window.top.document.body) return window.top.document;
+    } catch (e) {
+      // another origin
+    }
+    return document;
+  })();
 
   // ---------------------------------------------------------------- recording
 
@@ -816,18 +830,18 @@
     wrap.setAttribute("role", "dialog");
     wrap.setAttribute("tabindex", "-1");
     wrap.setAttribute("aria-labelledby", `ui-id-${id}-title`);
-    wrap.setAttribute("aria-describedby", `PopupLov_1_${id}_dlg`);
+    wrap.setAttribute("aria-describedby", `PopupLov_${PAGE_ID}_${id}_dlg`);
     wrap.innerHTML =
       '<div class="ui-dialog-titlebar ui-corner-all ui-widget-header ui-helper-clearfix">' +
       `<span id="ui-id-${id}-title" class="ui-dialog-title">Search</span>` +
       '<button type="button" class="ui-button ui-corner-all ui-widget ui-button-icon-only ui-dialog-titlebar-close" title="Close">' +
       '<span class="ui-button-icon ui-icon ui-icon-closethick"></span><span class="ui-button-icon-space"> </span>Close</button></div>' +
-      `<div id="PopupLov_1_${id}_dlg" class="a-PopupLOV-dialog ui-dialog-content ui-widget-content" role="application">` +
+      `<div id="PopupLov_${PAGE_ID}_${id}_dlg" class="a-PopupLOV-dialog ui-dialog-content ui-widget-content" role="application">` +
       '<div class="a-PopupLOV-searchBar"><input type="text" class="a-PopupLOV-search apex-item-text" aria-label="Search" autocomplete="off">' +
       '<button type="button" class="a-Button a-PopupLOV-doSearch" aria-label="Search"><span class="a-Icon icon-search"></span></button></div>' +
       '<div class="a-PopupLOV-results a-TMV">' + this.listMarkup() +
       '<div class="a-GV-loadMore"><button type="button" class="js-load a-GV-loadMoreButton a-Button">Load More</button></div></div></div>';
-    document.body.appendChild(wrap);
+    LOV_DOC.body.appendChild(wrap);
     this.wrap = wrap;
     this.search = wrap.querySelector(".a-PopupLOV-search");
     this.results = wrap.querySelector(".a-PopupLOV-results");
@@ -907,7 +921,7 @@
     const rows = Array.from(this.list.children);
     if (!rows.length) return;
     e.preventDefault();
-    const at = rows.indexOf(document.activeElement);
+    const at = rows.indexOf(LOV_DOC.activeElement);
     const next = e.key === "ArrowDown" ? Math.min(at + 1, rows.length - 1) : Math.max(at - 1, 0);
     rows[next].focus();
   };
@@ -915,9 +929,9 @@
   PopupLov.prototype.open = function (typed) {
     if (this.input.disabled || this.isOpen()) return;
     if (!this.wrap) this.build();
-    this.overlay = document.createElement("div");
+    this.overlay = LOV_DOC.createElement("div");
     this.overlay.className = "ui-widget-overlay ui-front";
-    document.body.appendChild(this.overlay);
+    LOV_DOC.body.appendChild(this.overlay);
     this.wrap.style.display = "";
     this.input.setAttribute("aria-expanded", "true");
     this.search.focus();

@@ -244,15 +244,21 @@ async def _loaded(page, limit_s):
         raise RunError(f"o separador {page.url} não acabou de carregar em {secs(limit_s)}.") from None
 
 
-async def require_fields(page, mapping, data, hint, limit_s):
-    """Fails when none of the mapped items is in the page (a login page, the wrong page)."""
-    from playwright.async_api import TimeoutError as PlaywrightTimeout
-
+def mapped_selectors(mapping, data):
+    """The selectors of the items a fill of `data` would look for first."""
     sels = [str(cfg["WebSel"]) for _, cfg in simple_fields(mapping)]
     if rep_filled(mapping, data):
         sels += [str(cfg["WebSel"]) for cfg in mapping["Representantes"].values()]
     for key in grids_filled(mapping, data):
         sels.append(str(mapping[key][GRIDS[key][0]]["WebSel"]))
+    return sels
+
+
+async def require_fields(page, mapping, data, hint, limit_s):
+    """Fails when none of the mapped items is in the page (a login page, the wrong page)."""
+    from playwright.async_api import TimeoutError as PlaywrightTimeout
+
+    sels = mapped_selectors(mapping, data)
     if not sels:
         return
     try:

@@ -12,6 +12,7 @@ import pathlib
 import tempfile
 
 from . import browser as _browser
+from . import frames as _frames
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options, command_parser,
                   count, fail, reconfigure_output, report, run_guarded, say, warn)
 from .inputs import page_address, read_session
@@ -72,7 +73,8 @@ async def _read_page(args):
         VexoControleApex(page, args.debug)  # the logging the page side writes through
         say("A ler os itens da página...")
         try:
-            return await fCtMapearPagina(page, int(args.espera * 1000))
+            form = await _frames.frame_to_map(page, args.quadro)
+            return await fCtMapearPagina(form, int(args.espera * 1000))
         finally:
             await opened.close()  # the browser started here, or the tab opened in the user's
 
@@ -189,6 +191,7 @@ def add_parser(subparsers):
     p.add_argument("--cdp", metavar="ENDEREÇO",
                    help="lê um navegador já aberto (ex.: http://127.0.0.1:9222): o separador de --url, ou o atual")
     p.add_argument("--estado", metavar="LOGIN.json", help="sessão guardada por 'ziveviver entrar'")
+    _frames.add_option(p)
     p.add_argument("--saida", metavar="MAPA.json", help="ficheiro onde gravar o mapa (sem ele, o mapa é mostrado)")
     p.add_argument("--dados-modelo", metavar="DADOS.json",
                    help="grava também um ficheiro de dados com todas as colunas e o que a página tem agora")

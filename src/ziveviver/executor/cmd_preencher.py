@@ -9,6 +9,7 @@ import sys
 import time
 
 from . import browser as _browser
+from . import frames as _frames
 from .background_tabs import keep_drawn
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options, command_parser,
                   count, exc_text, fail, reconfigure_output, report, require, run_guarded, say, secs, warn)
@@ -42,7 +43,8 @@ async def _preencher(args, mapping, data, state):
             hint = ("A sessão guardada pode ter expirado: volte a correr 'ziveviver entrar'."
                     if args.estado else
                     "Se a aplicação pede o login, use --estado (ver 'ziveviver entrar') ou --cdp.")
-        await _browser.require_fields(page, mapping, data, hint, args.tempo_limite)
+        form = await _frames.form_frame(page, mapping, data, args.quadro)
+        await _browser.require_fields(form, mapping, data, hint, args.tempo_limite)
 
         started = time.monotonic()
         controllers = []
@@ -51,7 +53,7 @@ async def _preencher(args, mapping, data, state):
         kept = Evidence(args.evidencias, pathlib.Path(args.dados).stem) if args.evidencias else None
         if kept:
             kept.start(page)
-        filled = await guarded_fill(page, mapping, data, pacing=args.ritmo, guard=not args.sem_guarda,
+        filled = await guarded_fill(form, mapping, data, pacing=args.ritmo, guard=not args.sem_guarda,
                                     debug=args.debug or bool(kept), perfil=args.perfil,
                                     controller_out=controllers)
         outcome = filled.outcome
@@ -76,7 +78,7 @@ async def _preencher(args, mapping, data, state):
         else:
             say(f"Preenchimento concluído: {count(Plan(mapping, data).total, 'campo')} em {took:.0f} s.")
         rows = []
-        landed = await say_receipt(page, mapping, data, args.recibo, rows)
+        landed = await say_receipt(form, mapping, data, args.recibo, rows)
         say_profile(filled, args.perfil)
         if kept:
             await kept.keep(page, outcome, rows)
@@ -228,6 +230,7 @@ def add_parser(subparsers):
                    help="liga-se a um navegador já aberto (ex.: http://127.0.0.1:9222) e preenche o "
                         "separador de --url, ou o atual")
     p.add_argument("--estado", metavar="LOGIN.json", help="sessão guardada por 'ziveviver entrar'")
+    _frames.add_option(p)
     p.add_argument("--aviso", choices=NOTICES, default="modal",
                    help="aviso no fim: modal na página (omissão), janela do ambiente gráfico, nenhum")
     p.add_argument("--espera", type=float, default=600.0, metavar="SEGUNDOS",

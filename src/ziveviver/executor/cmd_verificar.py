@@ -4,6 +4,7 @@ when a finding is an error, 2 when an input cannot be used."""
 import pathlib
 
 from . import browser as _browser
+from . import frames as _frames
 from .cli import (BAD_INPUT, FAILED, INTERRUPTED, OK, InputError, browser_options, command_parser,
                   fail, reconfigure_output, report, run_guarded, say)
 from .inputs import check_data, check_mapping, page_address, read_files, read_session
@@ -27,7 +28,8 @@ async def verificar(args, mapping, data):
                 await page.wait_for_function("window.__zv && window.__zv.ready === true")
             # A controller's construction sets the logging the check writes through.
             VexoControleApex(page, args.debug)
-            findings = await fCtVerificarMapa(page, mapping, data)
+            form = await _frames.form_frame(page, mapping, data, args.quadro, "verificar")
+            findings = await fCtVerificarMapa(form, mapping, data)
         finally:
             await opened.close()
     say(findings_table(findings))
@@ -85,6 +87,7 @@ def add_parser(subparsers):
     v.add_argument("--url", help="endereço da página, ou de um ficheiro local (por omissão, o formulário "
                                  "de demonstração)")
     v.add_argument("--estado", metavar="LOGIN.json", help="sessão guardada por 'ziveviver entrar'")
+    _frames.add_option(v)
     v.add_argument("--headed", action="store_true", help="mostra o navegador")
     browser_options(v, headless=False)
     v.add_argument("--debug", action="store_true", help="escreve os achados no registo de depuração (Logs/)")

@@ -5,6 +5,7 @@ then what the guard held back, the receipt read back from the page (--recibo) an
 from ziveviver import ritmo
 
 from . import profile as _profile
+from .frames import is_gone
 from . import receipt
 from .cli import exc_text, say, warn
 from .progress import fill_form, live_view
@@ -51,7 +52,7 @@ async def guarded_fill(page, mapping, data, *, guard=True, pacing=ritmo.LITERAL,
             outcome = await fill_form(page, mapping, data, debug=debug, view=view or live_view(),
                                       observers=[prof] if prof else [], controller_out=controller_out)
     finally:
-        if guard and not page.is_closed():
+        if guard and not is_gone(page):
             try:
                 held = await fCtDesativarGuarda(page)
             except Exception as e:  # noqa: BLE001 - the fill's own outcome comes first
