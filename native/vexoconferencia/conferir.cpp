@@ -299,6 +299,16 @@ Task<void> grid_lines(PyObject* page, const char* secao, const char* add, const 
       Ref cell;
       if (cells && PyList_Check(cells) && index >= 0 && index < PyList_GET_SIZE(cells))
         cell = Ref::borrow(PyList_GET_ITEM(cells, index));
+      // A switch or single check box: the data's on/off word as the item's own value, shown
+      // as the grid shows that state; a word that says neither is no value of the item.
+      bool neither = false;
+      if (is_toggle_kind(col.k) && raw != Py_None) {
+        Ref value = toggle_value(raw, info);
+        if (value)
+          want = got(info, py_equal(value.get(), got(info, "on").get()) ? "onShown" : "offShown");
+        else
+          neither = true;
+      }
 
       Line l{secao, col.key.get(), integer(i + 1), col.sel.get(), col.tipo.get(), kNaoConferido, Ref(), cell, Ref()};
       if (raw == Py_None) {
@@ -306,6 +316,9 @@ Task<void> grid_lines(PyObject* page, const char* secao, const char* add, const 
       } else if (!cells) {
         l.estado = kNaoEncontrado;
         l.esperado = PyUnicode_Check(want.get()) ? want : Ref::borrow(raw);
+      } else if (neither) {
+        l.estado = kDiferente;
+        l.esperado = message(raw, " (nem ligado nem desligado)");
       } else if (want.get() == Py_False) {
         l.estado = kDiferente;
         l.esperado = message(raw, " (opção inexistente)");

@@ -11,7 +11,7 @@ from collections.abc import Awaitable, Callable, Iterable, Mapping
 from logging import Logger
 from typing import Any
 
-from playwright.async_api import Page
+from playwright.async_api import Frame, Page
 
 from .vexofuncoes import VexoFuncoes as VexoFuncoes
 
@@ -19,56 +19,56 @@ gDebugDev: bool
 objfLog: Logger | None
 
 async def fCtPopUpWindows() -> None: ...
-async def fCtPopUpHtml(pPage: Page, pMsg: str = "", pTituloBotao: str = "Enviar") -> None: ...
+async def fCtPopUpHtml(pPage: Page | Frame, pMsg: str = "", pTituloBotao: str = "Enviar") -> None: ...
 async def fCtRetry(
     pFunction: Callable[[], Awaitable[Any]], pRetries: int = 3, pDelay: float = 0.5, pTimeout: float = 10
 ) -> Any: ...
-async def fCtPreencText(pPage: Page, pWebSel: str, pDbCampoValue: object, pTimeout: float = 5000) -> None: ...
+async def fCtPreencText(pPage: Page | Frame, pWebSel: str, pDbCampoValue: object, pTimeout: float = 5000) -> None: ...
 async def fCtPreencTextArea(
-    pPage: Page, pWebSel: str, pDbCampoValue: object, pTimeout: float = 5000
+    pPage: Page | Frame, pWebSel: str, pDbCampoValue: object, pTimeout: float = 5000
 ) -> None: ...
 async def fCtPreencCheckRadio(
-    pPage: Page, pWebSelBase: str, pDbCampoValue: object, pTimeout: float = 5000
+    pPage: Page | Frame, pWebSelBase: str, pDbCampoValue: object, pTimeout: float = 5000
 ) -> None: ...
 async def fCtPreencCheckMultiple(
-    pPage: Page, pWebSelBase: str, pDbCampoValue: object, pTimeout: float = 5000
+    pPage: Page | Frame, pWebSelBase: str, pDbCampoValue: object, pTimeout: float = 5000
 ) -> None: ...
 async def fCtPreencDatepicker(
-    pPage: Page, pWebSel: str, pDbCampoValue: object, pTimeout: float = 5000
+    pPage: Page | Frame, pWebSel: str, pDbCampoValue: object, pTimeout: float = 5000
 ) -> None: ...
 async def fCtPreencAutoComplete(
-    pPage: Page, pWebSel: str, pDbCampoValue: object, pTimeout: float = 5000
+    pPage: Page | Frame, pWebSel: str, pDbCampoValue: object, pTimeout: float = 5000
 ) -> None: ...
 async def fCtPreencSwitch(
-    pPage: Page, pWebSel: str, pDbCampoValue: object, pTimeout: float = 5000
+    pPage: Page | Frame, pWebSel: str, pDbCampoValue: object, pTimeout: float = 5000
 ) -> None: ...
 async def fCtPreencCheckbox(
-    pPage: Page, pWebSel: str, pDbCampoValue: object, pTimeout: float = 5000
+    pPage: Page | Frame, pWebSel: str, pDbCampoValue: object, pTimeout: float = 5000
 ) -> None: ...
-async def fCtApexWaitStable(pPage: Page, pTimeout: float = 5000) -> None: ...
+async def fCtApexWaitStable(pPage: Page | Frame, pTimeout: float = 5000) -> None: ...
 async def fCtApexPreencDropDownList(
-    pPage: Page, pWebSel: str, pDbCampoValue: object, pTimeout: float = 5000
+    pPage: Page | Frame, pWebSel: str, pDbCampoValue: object, pTimeout: float = 5000
 ) -> None: ...
 async def fCtApexPreencMultiSelect(
-    pPage: Page, pWebSel: str, pDbCamposValues: Iterable[object], pTimeout: float = 5000
+    pPage: Page | Frame, pWebSel: str, pDbCamposValues: Iterable[object], pTimeout: float = 5000
 ) -> None: ...
 async def fCtApexPreencPopupLovDesc(
-    pPage: Page, pWebSel: str, pDbCampoValue: object, pDbCampoValueDisplay: object = None, pTimeout: float = 5000
+    pPage: Page | Frame, pWebSel: str, pDbCampoValue: object, pDbCampoValueDisplay: object = None, pTimeout: float = 5000
 ) -> None: ...
 async def fCtApexPreencPopupLovId(
-    pPage: Page,
+    pPage: Page | Frame,
     pWebSel: str,
     pDbCampoValue: object,
     pTimeout: float = 5000,
     pLoadMoreSel: str = "button.js-load.a-GV-loadMoreButton",
 ) -> None: ...
 async def fCtApexIdentTipoCampoPreenc(
-    pPage: Page, pWebConfig: Mapping[str, Any], pDbCampoValue: object, pTimeout: float = 5000
+    pPage: Page | Frame, pWebConfig: Mapping[str, Any], pDbCampoValue: object, pTimeout: float = 5000
 ) -> None: ...
 
 class VexoControleApex:
-    page: Page
-    def __init__(self, page: Page, pDebugDev: bool = False) -> None: ...
+    page: Page | Frame
+    def __init__(self, page: Page | Frame, pDebugDev: bool = False) -> None: ...
     async def fCtApexWaitStable(self) -> None: ...
     async def fCtPreencUmCampo(self, config: Mapping[str, Any], pValue: object) -> None: ...
     async def fCtPreencTodoForm(

@@ -2,6 +2,9 @@
 representative's items and the grid's cells are equal; after a fill that partly failed each
 failure shows as what it is; without APEX the items are read from the markup."""
 import json
+import pathlib
+
+import pytest
 
 from ziveviver import vexoconferencia as cf
 from ziveviver import vexocontrole as vc
@@ -161,3 +164,45 @@ def test_an_empty_multiselect_list_clears_the_selection_and_the_check_and_receip
         ("ok", "lista vazia: o preenchimento limpa a seleção")]
     assert selected == []
     assert [(r["estado"], r["esperado"], r["obtido"]) for r in rows] == [("igual", [], [])]
+
+
+# A page of the tests' own with two grids whose columns are a switch (on "Y", off "N", labels
+# Sim / Não) and a single check box (on "SIM", off "NAO"): a row-editor grid, whose rows show
+# the switch's label, and an Interactive Grid, read through its model.
+TOGGLE_PAGE = (pathlib.Path(__file__).resolve().parent / "pages" / "grades_interruptor.html").as_uri()
+TOGGLE_GRIDS = {
+    "linhas": {"TitInserir": {"WebSel": "#RED_ADD"}, "ATIVO": {"WebSel": "#P9_ATIVO", "ColTipo": "switch"},
+               "AVISO": {"WebSel": "#P9_AVISO", "ColTipo": "checkbox"}, "TitGravar": {"WebSel": "#RED_SAVE"}},
+    "ig": {"TitInserir": {"WebSel": "#interruptores_ig_toolbar [data-action='selection-add-row']"},
+           "ATIVO": {"WebSel": "#INT_ATIVO", "ColTipo": "switch"}, "AVISO": {"WebSel": "#INT_AVISO", "ColTipo": "checkbox"},
+           "TitGravar": {"WebSel": "#interruptores_ig_toolbar [data-action='save']"}},
+}
+
+
+@pytest.mark.parametrize("grade", sorted(TOGGLE_GRIDS))
+def test_switch_and_check_box_cells_read_back_by_their_on_off_words(new_page, run, grade):
+    page = run(new_page())
+    run(page.goto(TOGGLE_PAGE))
+    run(page.wait_for_function("window.__zv && window.__zv.ready === true"))
+    mapa = {"Titulares": TOGGLE_GRIDS[grade]}
+    filled = [{"ATIVO": True, "AVISO": "Não"}, {"ATIVO": "N", "AVISO": 1}]
+    run(vc.VexoControleApex(page).fCtPreencTodoForm(fresh(mapa), {"RepAtivarPreenc": 0, "Titulares": fresh(filled)}))
+
+    def receipt(records):
+        rows = run(cf.fCtConferirForm(page, fresh(mapa), {"RepAtivarPreenc": 0, "Titulares": records}))
+        return [(r["coluna"], r["linha"], r["estado"], r["esperado"], r["obtido"]) for r in rows]
+
+    # the cells as the grid shows them: a row-editor grid the switch's label, the model its value
+    on, off = ("Sim", "Não") if grade == "linhas" else ("Y", "N")
+    assert receipt(fresh(filled)) == [
+        ("linhas gravadas", None, "igual", 2, 2),
+        ("ATIVO", 1, "igual", on, on), ("AVISO", 1, "igual", "NAO", "NAO"),
+        ("ATIVO", 2, "igual", off, off), ("AVISO", 2, "igual", "SIM", "SIM"),
+    ]
+    # the other word of each, its own value, and a word that says neither
+    wrong = [{"ATIVO": "0", "AVISO": "SIM"}, {"ATIVO": "talvez", "AVISO": False}]
+    assert receipt(wrong) == [
+        ("linhas gravadas", None, "igual", 2, 2),
+        ("ATIVO", 1, "diferente", off, on), ("AVISO", 1, "diferente", "SIM", "NAO"),
+        ("ATIVO", 2, "diferente", "talvez (nem ligado nem desligado)", off), ("AVISO", 2, "diferente", "NAO", "SIM"),
+    ]

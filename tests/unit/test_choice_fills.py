@@ -5,8 +5,8 @@ import asyncio
 
 import pytest
 
-from fakepage import TimeoutError
-from scripts_of import TimelineLogger, timeline
+from fakepage import FakeHandle, TimeoutError
+from scripts_of import TimelineLogger, script, timeline
 
 SEL = "#P1_SEXO"
 TARGET = "#P1_SEXO_1"
@@ -31,6 +31,8 @@ CHECKS = [
     ("is_enabled", TARGET, {}),
 ]
 TICKED = ("evaluate", "checkbox_ticked", (TARGET,))
+# The question whether the group is being refreshed, asked once its option was missing.
+PROBE = ("evaluate", "item_refresh", ({"item": "P1_SEXO", "modo": "sondar", "depois": None},))
 SELECTED = [
     ("log", "info", "fCtPreencCheckRadio -> Radio selecionado: #P1_SEXO_1"),
     ("log", "warning", "fCtPreencCheckRadio -> Saida 3 ---------------------------"),
@@ -164,9 +166,28 @@ def test_unguarded_steps_reach_the_retry_wrapper(vc, tl, page, run, no_sleep, fi
         "fCtRetry -> [RETRY 2/3] erro: attempt 2",
         "fCtRetry -> [RETRY 3/3] erro: attempt 3",
     ]
-    ops = [t[0] for t in timeline(page) if t[0] != "log"]
-    assert ops.count("wait_for_selector") == 3
-    assert "evaluate" not in ops  # neither way was tried
+    ops = [t for t in timeline(page) if t[0] != "log"]
+    assert [t[0] for t in ops].count("wait_for_selector") == 3
+    # Neither way was tried; a missing option only had the page asked, once an attempt,
+    # whether the group was being refreshed.
+    asked = [PROBE] * 3 if failing == "wait_for_selector" else []
+    assert [t for t in ops if t[0] == "evaluate"] == asked
+
+
+def test_missing_option_of_a_group_being_refreshed_is_waited_for(vc, tl, page, run):
+    page.on("wait_for_selector", raises=TimeoutError("not yet"), times=1)
+    page.on("evaluate", call=lambda _sel, kw: 4 if kw["args"][0] == PROBE[2][0] else None)
+    page.on("wait_for_function", FakeHandle(page, True))
+    run(vc.fCtPreencCheckRadio(page, SEL, 1))
+    assert timeline(page) == PROLOGUE + [
+        CHECKS[0],
+        PROBE,
+        ("log", "info", "fCtPreencCheckRadio -> Item em atualizacao, aguardando: #P1_SEXO"),
+        ("wait_for_function", None, {"arg": {"item": "P1_SEXO", "modo": "esperar", "depois": 4}, "polling": 100,
+                                     "timeout": 30000, "script": script("item_refresh")}),
+        ("handle.dispose", None, {}),
+        ("log", "info", "fCtPreencCheckRadio -> Atualizacao do item terminada: #P1_SEXO"),
+    ] + CHECKS + [TICKED] + LABEL_WAY + SELECTED
 
 
 def test_missing_option_recovers_on_a_later_attempt(vc, tl, page, run, no_sleep):

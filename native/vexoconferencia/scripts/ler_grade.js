@@ -14,6 +14,10 @@
 // display d, or, for a popup LOV whose rows the page does not hold, by its return value v).
 // Then `rows` has one cell per requested column, `index` is the column's position in the
 // request (-1: no such column) and `unsaved` tells whether the model has changes not saved.
+// A switch or single check box column (kind 'switch' / 'checkbox') also gives the item's own
+// on and off values (on, off) and what a row shows for each (onShown, offShown): in a table
+// its label for that state when it has one (data-on-label / data-off-label), else the value;
+// in an Interactive Grid's model the value.
 // The add button's selector may end in Playwright's :has-text('...'), which the document's own
 // querySelector does not know: then the first element the rest matches whose text holds it.
 // A third element `topo` true: the page is a dialog page whose popup LOVs' dialogs APEX built
@@ -76,6 +80,18 @@
     return w;
   };
 
+  const toggle = (id, kind, labels) => {
+    const el = kind === 'switch' || kind === 'checkbox' ? document.getElementById(id) : null;
+    if (!el) return {};
+    const on = el.getAttribute('value') || 'on';
+    const off = el.getAttribute('data-off-value') ?? el.getAttribute('data-unchecked-value') ?? '';
+    return {
+      on, off,
+      onShown: (labels && el.getAttribute('data-on-label')) || on,
+      offShown: (labels && el.getAttribute('data-off-label')) || off,
+    };
+  };
+
   const ig = add.closest('.a-IG');
   const igRegion = ig && /_ig$/.test(ig.id) && window.apex && typeof apex.region === 'function'
     ? apex.region(ig.id.slice(0, -'_ig'.length)) : null;
@@ -113,6 +129,7 @@
       columns: wanted.map((c, j) => ({
         index: c.column ? j : -1,
         shown: c.shown.map((x, i) => (c.kind === 'popuplovid' && (x === null || x === undefined) ? c.raw[i] : x)),
+        ...toggle(columns[j][0], c.kind, false),
       })),
     };
   }
@@ -131,6 +148,7 @@
     columns: columns.map(([id, kind, wanted]) => ({
       index: indexOf(labelOf(id)),
       shown: wanted.map((w) => shownFor(id, kind, w)),
+      ...toggle(id, kind, true),
     })),
   };
 }

@@ -2,21 +2,38 @@
 // selected by clicking its label (or checking its input when it has none); when that
 // fails, by a page script that sets the input and tells APEX.
 #include "bodies.hpp"
+#include "fills/refresh.hpp"
 #include "page.hpp"
+
+#include <exception>
 
 namespace zv::vc {
 
-// The attempt; closure: (page, target_id, timeout, radio_locator, label_locator).
+// The attempt; closure: (page, target_id, timeout, radio_locator, label_locator, base_id,
+// group selector).
 // Its first three steps are not guarded: an option input that never appears is the retry
-// wrapper's to try again and, in the end, the caller's to see.
+// wrapper's to try again and, in the end, the caller's to see. One that did not appear while
+// the group was being refreshed (a cascade: its options emptied, the new ones still on their
+// way from the server) is waited for once more when the refresh is over.
 static Task<Ref> radio_attempt(Call c) {
   PyObject* page = c.cap(0);
   PyObject* target_id = c.cap(1);
   PyObject* timeout = c.cap(2);
   PyObject* radio_locator = c.cap(3);
   PyObject* label_locator = c.cap(4);
+  PyObject* base_id = c.cap(5);
+  PyObject* group_sel = c.cap(6);
 
-  co_await pg::wait_for_selector(page, target_id, N->attached.get(), timeout);
+  std::exception_ptr missing;
+  try {
+    co_await pg::wait_for_selector(page, target_id, N->attached.get(), timeout);
+  } catch (PyError&) {
+    missing = std::current_exception();
+  }
+  if (missing) {
+    if (!co_await refresh_ended(page, base_id, "fCtPreencCheckRadio", group_sel)) std::rethrow_exception(missing);
+    co_await pg::wait_for_selector(page, target_id, N->attached.get(), timeout);
+  }
   Ref n = co_await pg::count(radio_locator);
   if (py_equal(n.get(), N->zero.get())) {
     if (debug_on()) {
@@ -98,8 +115,9 @@ Task<Ref> fCtPreencCheckRadio(Call c) {
 
   Ref radio_locator = pg::locator(pPage, target_id.get());
   Ref label_locator = pg::locator(pPage, label_sel.get());
+  Ref group_sel = message("#", base_id);
   Ref action = make_attempt(&kRadioAttempt, pPage, target_id.get(), pTimeout, radio_locator.get(),
-                            label_locator.get());
+                            label_locator.get(), base_id.get(), group_sel.get());
   if (debug_on()) log_warning(message("fCtPreencCheckRadio -> Saida Fim ---------------------------"));
   co_await retry(action);
   co_return none();

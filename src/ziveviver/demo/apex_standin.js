@@ -62,7 +62,8 @@
  *                              once answered
  *   requestsDone               [n, ...] the request() calls answered, in order
  *   blockAdd("TIT"|"BEN", on)  keeps that grid's add button disabled
- *   refresh(id, ms)            refreshes select list id as a cascade does: its options
+ *   refresh(id, ms)            refreshes select list or radio/check box group id as a
+ *                              cascade does: its options
  *                              emptied, apexbeforerefresh, a server call of ms (default
  *                              cascadeMs; the page's latency when set), the same options
  *                              back, apexafterrefresh
@@ -998,11 +999,14 @@
 
   // The refresh of a select list item: refresh(ms, pairs) empties it, asks the "server" and
   // fills in the [value, text] pairs pairs() gives when the answer comes; a newer refresh
-  // wins over one still pending.
+  // wins over one still pending. A radio or check box group is emptied the same way and gets
+  // back the markup of its options (pairs() gives it as one string in a list), as APEX renders
+  // a group's options on the server.
   function refresher(child) {
     const busy = inlineBusy(child.node);
     let seq = 0;
     const fill = (pairs) => {
+      if (child.node.tagName !== "SELECT") { child.node.innerHTML = pairs.join(""); return; }
       child.node.innerHTML = (child.node.multiple ? "" : '<option value=""></option>') +
         pairs.map(([v, t]) => `<option value="${v}">${t}</option>`).join("");
     };
@@ -1161,15 +1165,17 @@
     blockAdd(prefix, on) { grids[prefix].block(on); },
     refresh(id, ms) {
       const node = byId(id);
-      const pairs = Array.from(node.options).filter((o) => o.value !== "").map((o) => [o.value, o.text]);
+      const pairs = node.tagName !== "SELECT" ? [node.innerHTML]
+        : Array.from(node.options).filter((o) => o.value !== "").map((o) => [o.value, o.text]);
       (refreshers[id] = refreshers[id] || refresher(items[id]))(ms == null ? zv.cascadeMs : ms, () => pairs);
     },
     expireSession() { zv.sessionExpired = true; },
   });
 
-  // For the widget families kept in files of their own (ig.js): the pieces they build on.
+  // For the widget families kept in files of their own (ig.js), and pages of their own that
+  // set up a row-editor grid (grid(prefix, savedKey, columnIds)): the pieces they build on.
   Object.defineProperty(zv, "standin", {
-    value: { $, registerItem, serverCall, delayLinger, answerMs, spinner },
+    value: { $, registerItem, serverCall, delayLinger, answerMs, spinner, grid },
   });
 
   // ---------------------------------------------------------------- start up

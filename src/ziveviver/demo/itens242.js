@@ -39,7 +39,10 @@
           node.checked = String(v) === on();
           sync();
         },
-        shown: () => (node.checked ? "ligado" : "desligado"),
+        // Shown as its label for that state when it has one (a switch's data-on-label /
+        // data-off-label), else as its value.
+        shown: () => (node.checked ? node.getAttribute("data-on-label") || on()
+          : node.getAttribute("data-off-label") || off()),
         changeNode: node,
       };
     };
