@@ -57,21 +57,28 @@ def new_page(browser):
 
 
 @pytest.fixture
-def open_form(new_page, run):
-    """Opens the stand-in form (optionally with a query string) in a fresh page."""
+def open_url(new_page, run):
+    """Opens a stand-in page (its address, optionally with a query string) in a fresh page
+    and returns it once `ready` holds; the pages are closed after the test."""
     pages = []
 
-    def _open(query=""):
+    def _open(url, query="", ready="window.__zv && window.__zv.ready === true"):
         pg = run(new_page())
         pages.append(pg)
-        run(pg.goto(FORM_URL + (("?" + query) if query else "")))
-        run(pg.wait_for_function("window.__zv && window.__zv.ready === true"))
+        run(pg.goto(url + (("?" + query) if query else "")))
+        run(pg.wait_for_function(ready))
         return pg
 
     yield _open
     for pg in pages:
         if not pg.is_closed():
             run(pg.close())
+
+
+@pytest.fixture
+def open_form(open_url):
+    """Opens the stand-in form (optionally with a query string) in a fresh page."""
+    return lambda query="": open_url(FORM_URL, query)
 
 
 @pytest.fixture

@@ -36,19 +36,9 @@ def fresh(obj):
 
 
 @pytest.fixture
-def open_ig(new_page, run):
-    pages = []
-
-    def _open(query=""):
-        page = run(new_page())
-        pages.append(page)
-        run(page.goto(IG_URL + (("?" + query) if query else "")))
-        run(page.wait_for_function("window.__zv && window.__zv.ready === true && !!window.__zv.ig"))
-        return page
-
-    yield _open
-    for page in pages:
-        run(page.close())
+def open_ig(open_url):
+    return lambda query="": open_url(IG_URL, query,
+                                     "window.__zv && window.__zv.ready === true && !!window.__zv.ig")
 
 
 @pytest.fixture

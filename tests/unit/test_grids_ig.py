@@ -6,7 +6,7 @@ import pytest
 
 from fakepage import FakeHandle
 from scripts_of import script, script_name
-from test_grids import CELL_METHODS, GRIDS, Nested, col, fill, mapping, non_log  # noqa: F401
+from test_grids import CELL_METHODS, GRIDS, col, ctl, fill, mapping, nested, non_log  # noqa: F401
 
 import types
 
@@ -14,16 +14,6 @@ import types
 @pytest.fixture
 def grid():
     return types.SimpleNamespace(name="holders", **GRIDS["holders"])
-
-
-@pytest.fixture
-def ctl(vc, page):
-    return vc.VexoControleApex(page)
-
-
-@pytest.fixture
-def nested(vc, page, ctl):
-    return Nested(vc, page)
 
 
 def in_an_ig(page, activation="ativada"):
