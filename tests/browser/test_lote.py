@@ -317,6 +317,71 @@ def test_killed_between_submit_and_answer_nothing_is_submitted_twice(operator_br
     assert "Rui Sá" in why and "Ana Lima" not in why  # the lines of its own fill, not the others'
 
 
+def test_a_form_left_open_by_a_killed_run_and_submitted_unwatched_is_not_filled_again(
+        operator_browser, lote, server, run, tmp_path):
+    """The run dies (SIGKILL) with a record filled and in front, another filled behind; the
+    operator then submits the one in front in its tab (no run follows it) and closes the tab.
+    The resumed run finds no tab of that record: it is "por confirmar", not filled again; the one
+    whose tab is still on the form is filled again, as the record never reached. --refazer on
+    it fills it again."""
+    _, context = operator_browser
+    data = records(new_prefix("L"))[:3]
+    k = [r["ID"] for r in data]
+    name = {r["ID"]: r["NOME"] for r in data}
+    registos = write_records(tmp_path / "propostas", data, "json")
+    status_path = tmp_path / "propostas.json.relatorio.estado.jsonl"
+
+    def states():
+        return last_states(status_lines(status_path))
+
+    async def killed_run():
+        proc = await lote(registos, "--chave", "ID", url=server.url())
+        page, a = await proc.front_tab(context)
+        await proc.until(lambda: list(states().values()).count("preenchido") == 2, "outro preenchido atrás")
+        proc.proc.send_signal(signal.SIGKILL)
+        await proc.wait()
+        await page.click("#SUBMETER")  # the operator, with no run watching
+        await page.wait_for_url("**/enviado.html")
+        await page.close()
+        return a
+
+    async def resumed_run(*extra):
+        """The operator submits every form put in front, until the run ends."""
+        proc = await lote(registos, "--chave", "ID", *extra, url=server.url())
+        done = []
+        while True:
+            try:
+                page, key = await proc.front_tab(context, done=done)
+            except AssertionError:
+                if proc.proc.returncode is None:
+                    raise
+                return done, proc.proc.returncode, proc.output()
+            done.append(key)
+            await page.click("#SUBMETER")
+
+    a = run(killed_run())
+    assert server.posts == [name[a]]
+    done, rc, out = run(resumed_run())
+    assert sorted(done) == sorted(set(k) - {a}), out  # the one left on the form, and the third
+    assert rc == 1 and "1 registo com a submissão por confirmar" in out, out
+    pos = k.index(a) + 1
+    assert (f"Registo {pos} (chave {a}): submissão por confirmar: uma execução anterior terminou sem "
+            "fechar o seu formulário") in out, out
+    assert f"corra de novo com --refazer {a}." in out
+    assert sorted(server.posts) == sorted(name.values()), out  # each once
+    lines = status_lines(status_path)
+    runs = [line for line in lines if "chave" not in line]
+    assert [line["cdp"] for line in runs] == [True, True]
+    unconfirmed = [line for line in lines if line.get("chave") == a][-1]
+    assert unconfirmed["estado"] == "por_confirmar" and unconfirmed["execucao"] == 2
+    assert unconfirmed["motivo"].startswith("submissão por confirmar: uma execução anterior terminou")
+    assert states() == dict({x: "submetido" for x in k}, **{a: "por_confirmar"})
+    done, rc, out = run(resumed_run("--refazer", a))  # the operator found it missing
+    assert (done, rc) == ([a], 0), out
+    assert states() == {x: "submetido" for x in k}
+    assert server.posted(name[a]) == 2
+
+
 @pytest.mark.parametrize("stop", ["sigterm", "ctrl-c"])
 def test_a_stopped_run_leaves_no_tab_and_the_resumed_run_submits_nothing_twice(
         operator_browser, lote, server, run, tmp_path, stop):

@@ -203,6 +203,36 @@ def test_status_survives_a_cut_line_and_resume_skips_settled_and_unconfirmed_rec
     assert cmd_lote._redo_keys(" g,h ", records) == {"g", "h"}
 
 
+def test_records_a_killed_run_left_open_in_the_operators_browser(tmp_path):
+    """A record last preenchido or rejeitado was left open by a run that died: unconfirmed on
+    resume (unless --refazer names it) when that run filled in the operator's browser (--cdp),
+    or may have (a run line of an older runner, without "cdp"); filled again as any other when
+    the run had started its own browser, which went with it."""
+    records = [recs.Record(p, f"linha {p}", k, {"N": k}) for p, k in enumerate("abcdefgh", 1)]
+    by_key = {rec.key: rec for rec in records}
+    path = tmp_path / "r.estado.jsonl"
+    older = [{"execucao": 1, "quando": "x", "registos": "r.jsonl", "parte": None},
+             {"chave": "a", "posicao": 1, "estado": "preenchido", "execucao": 1},
+             {"chave": "h", "posicao": 8, "estado": "preenchido", "execucao": 1}]
+    path.write_text("".join(json.dumps(line) + "\n" for line in older), encoding="utf-8")
+    for cdp, states in ((False, {"b": ["preenchido"], "h": ["preenchido"]}),
+                        (True, {"c": ["preenchido", "a_submeter", "rejeitado"], "d": ["preenchido"],
+                                "e": ["preenchido", "parado"], "f": ["preenchido", "a_submeter"],
+                                "g": ["preenchido"]})):
+        status = st.StatusFile(path)
+        status.start_run("r.jsonl", None, cdp=cdp)
+        for key, seq in states.items():
+            for state in seq:
+                status.record(by_key[key], state)
+        status.close()
+    status = st.StatusFile(path)
+    assert [line.get("cdp") for line in status.lines if "chave" not in line] == [None, False, True]
+    assert [rec.key for rec in st.left_open(records, status)] == ["a", "c", "d", "g"]
+    assert [rec.key for rec in st.left_open(records, status, {"d", "a"})] == ["c", "g"]
+    todo, _, _ = st.resume_plan(records, status)  # the plan itself is unchanged: the tabs decide
+    assert [rec.key for rec in todo] == ["a", "b", "c", "d", "e", "g", "h"]
+
+
 def test_what_counts_as_the_forms_submit():
     main_frame, other = object(), object()
     page = types.SimpleNamespace(main_frame=main_frame)

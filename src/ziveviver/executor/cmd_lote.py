@@ -41,7 +41,9 @@ Um ficheiro de estado ao lado do relatório (.estado.jsonl) guarda cada mudança
 correndo de novo com os mesmos ficheiros, os registos submetidos ou ignorados ficam como estão
 e os outros (os que falharam ou a aplicação recusou incluídos) voltam a ser preenchidos. Um
 registo cuja submissão foi enviada sem que a resposta chegasse (a execução morreu entretanto)
-fica "submissão por confirmar": não volta a ser preenchido sem --refazer CHAVE.
+fica "submissão por confirmar": não volta a ser preenchido sem --refazer CHAVE. Também fica
+assim o registo que uma execução morta deixou preenchido num navegador já aberto (--cdp) e cujo
+separador a execução seguinte não encontra no formulário: pode ter sido submetido entretanto.
 
 exemplos:
   ziveviver lote --url https://apex.exemplo/ords/r/app/proposta --mapa mapa.json \\
@@ -102,8 +104,9 @@ async def _lote(args, mapping, records, part, report_path, status):
     for line in notes:
         say(line)
     left_sent = [rec for rec in unconfirmed if status.last(rec.key) == "a_submeter"]
+    left_open = {rec.key for rec in st.left_open(todo, status, args.refazer_chaves)}
     if todo or left_sent:
-        status.start_run(args.registos, part)
+        status.start_run(args.registos, part, cdp=bool(args.cdp))
     for rec in left_sent:  # a run died between the submit and its answer
         status.record(rec, "por_confirmar", motivo=f"{st.UNCONFIRMED_TEXT}: a execução terminou "
                       "antes da resposta da aplicação")
@@ -122,7 +125,7 @@ async def _lote(args, mapping, records, part, report_path, status):
         _, context, owned = await _browser.open_context(pw, args, headless=False)
         batch = Batch(context, args.url, mapping, todo, status, tabs=args.abas,
                       debug=args.debug, limit_s=args.tempo_limite, hint=hint, evidence=args.evidencias,
-                      quadro=args.quadro)
+                      quadro=args.quadro, left_open=left_open)
         trace = Trace(args.traco)
         await trace.start(context)
         with ritmo.definir(args.ritmo):  # the tasks that fill the tabs are created inside it

@@ -19,11 +19,16 @@ its key ("chave"), position, state ("estado") and time ("quando"):
 - ``ignorado``: the operator skipped the record ("motivo");
 - ``parado``: the record was not submitted: the run stopped, or its tab was closed ("motivo").
 
-Each run starts with a line without a key: {"execucao": n, "quando", "registos", "parte"}.
+Each run starts with a line without a key: {"execucao": n, "quando", "registos", "parte",
+"cdp"}; "cdp" says whether the run filled in a browser the operator opened (--cdp).
 A new run over the same files goes on from the last state of each key: records submitted or
 ignored are left alone, and so are those whose submission is unconfirmed (``a_submeter`` left by
 a run that died is recorded ``por_confirmar``) unless the operator names them (--refazer); the
-rest, those that failed or were refused included, are filled again.
+rest, those that failed or were refused included, are filled again. A run that ends closes every
+form it leaves (``parado``), so a record last ``preenchido`` or ``rejeitado`` was left open by a
+run that died; when that run filled in the operator's browser, its tab may have been submitted
+since, unwatched: such a record is filled again only when the new run finds its tab still on the
+form (see ``left_open``).
 """
 import hashlib
 import json
@@ -40,6 +45,7 @@ STATES = ("preenchido", "falhou", "a_submeter", "submetido", "rejeitado", "ignor
 SETTLED = ("submetido", "ignorado")  # not filled again by a later run
 UNCONFIRMED = ("a_submeter", "por_confirmar")  # sent, answer unknown: only refilled when named
 UNCONFIRMED_TEXT = "submissão por confirmar"
+LEFT_OPEN = ("preenchido", "rejeitado")  # last states of a form a run left open when it died
 # How the summaries count the records in each state ("1 submetido", "2 falharam").
 STATE_WORDS = {"preenchido": ("preenchido", "preenchidos"), "falhou": ("falhou", "falharam"),
                "a_submeter": ("a submeter", "a submeter"), "submetido": ("submetido", "submetidos"),
@@ -149,9 +155,12 @@ class StatusFile:
         self._write((json.dumps(obj, ensure_ascii=False) + "\n").encode("utf-8"))
         self.lines.append(obj)
 
-    def start_run(self, records_path, part):
+    def start_run(self, records_path, part, cdp=True):
+        """The run's first line; `cdp`: it fills in a browser the operator opened, whose tabs
+        outlive the run."""
         self._append({"execucao": self.run, "quando": now_text(), "registos": str(records_path),
-                      "parte": f"{part[0]}/{part[1]}" if part else None, **binding.of(records_path)})
+                      "parte": f"{part[0]}/{part[1]}" if part else None, "cdp": bool(cdp),
+                      **binding.of(records_path)})
 
     def record(self, rec, state, **fields):
         """Appends a line about a record and tells the listeners."""
@@ -210,6 +219,23 @@ def resume_plan(records, status, redo=()):
                  "preenchidos).")
         notes.insert(0, line)
     return todo, unconfirmed, notes
+
+
+def left_open(records, status, redo=()):
+    """The records (of `records`, not named in `redo`) whose form a run that died left open in
+    the operator's browser: the operator may have submitted it after the run died, with no run
+    to record it. A browser the run started itself went with it (nobody could submit there),
+    so its records are filled again as any other; a run line without "cdp" (an older runner's)
+    or none at all may have been the operator's browser."""
+    runs = {line["execucao"]: line for line in status.lines if "execucao" in line and "chave" not in line}
+    out = []
+    for rec in records:
+        last = status.state.get(rec.key, {})
+        if last.get("estado") in LEFT_OPEN and rec.key not in redo:
+            run = runs.get(last.get("execucao"), {})
+            if run.get("cdp", True):
+                out.append(rec)
+    return out
 
 
 def state_count(n, state):

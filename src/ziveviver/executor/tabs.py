@@ -81,12 +81,14 @@ class Tab:
 
 class Batch:
     def __init__(self, context, url, mapping, records, status, *, tabs=2, debug=False,
-                 limit_s=60.0, hint="", write=say, evidence=None, quadro=None):
+                 limit_s=60.0, hint="", write=say, evidence=None, quadro=None, left_open=()):
         self.context, self.url, self.mapping = context, url, mapping
         self.records, self.status, self.tabs = records, status, tabs
         self.debug, self.limit_s, self.hint, self.write = debug, limit_s, hint, write
         self.evidence = evidence  # the folder of --evidencias, or None
         self.quadro = quadro  # --quadro: the iframe that holds the form
+        # keys whose form a run that died left open in the operator's browser (see _close_old_tabs)
+        self.left_open = set(left_open)
         self.open = {}  # key -> Tab, for every tab not yet closed
         self.current = None  # the tab in front of the operator
         self.free_since = None  # when the operator last had nothing to do
@@ -126,14 +128,20 @@ class Batch:
                 if tab is not None:
                     await self._present(tab)
         finally:
-            restore()
-            if browser is not None:
-                browser.remove_listener("disconnected", closed)
             pending = [feeder] + [t for t in self._fills if not t.done()]
             for task in pending:
                 task.cancel()
+            # the end of every open record is on disk before Ctrl+C is given back and before any
+            # wait: a run that ends leaves no record open in the status file (the next run takes
+            # one as left by a run that died); their tabs close once the fills have stopped
+            ended = self._end_open(self.stop_reason or "a execução terminou antes da submissão")
+            restore()
+            if browser is not None:
+                browser.remove_listener("disconnected", closed)
             await asyncio.gather(*pending, return_exceptions=True)
-            await self._close_open(self.stop_reason or "a execução terminou antes da submissão")
+            for tab in ended:
+                self._spawn(self._close(tab))
+            await asyncio.gather(*self._closing, return_exceptions=True)
         return self.stop_reason
 
     async def _feed(self, slots):
@@ -419,8 +427,11 @@ class Batch:
     async def _close_old_tabs(self):
         """The tabs a run over this status file left open (it died): closed before anything is
         filled. One that has left the form lote loaded was submitted, or navigated, while no
-        run watched it: its record's submission is unconfirmed and it is not filled again."""
+        run watched it: its record's submission is unconfirmed and it is not filled again. So
+        is a record of `left_open` whose tab is not found here still on its form (closed, in
+        another browser, or not answering): the operator may have submitted it unwatched."""
         todo = {rec.key: rec for rec in self.records}
+        on_form = set()
         for page in list(self.context.pages):
             try:
                 mark = await asyncio.wait_for(sub.find_mark(page), CLOSE_WAIT_S)
@@ -430,18 +441,32 @@ class Batch:
                 continue
             rec = todo.get(mark.get("chave"))
             if rec is not None and not mark.get("here"):
-                self.status.record(rec, "por_confirmar", motivo=f"{st.UNCONFIRMED_TEXT}: o separador "
-                                   "de uma execução anterior saiu do formulário sem ninguém o seguir")
-                self.records = [r for r in self.records if r is not rec]
-                self.write(f"Registo {rec.position} (chave {rec.key}): {st.UNCONFIRMED_TEXT}: o seu "
-                           "separador, deixado por uma execução anterior, saiu do formulário (foi "
-                           "submetido?). Confirme-o na aplicação; se não ficou registado, corra de "
-                           f"novo com --refazer {rec.key}.")
+                self._left_unconfirmed(rec, "o separador de uma execução anterior saiu do formulário "
+                                       "sem ninguém o seguir", "o seu separador, deixado por uma "
+                                       "execução anterior, saiu do formulário (foi submetido?)")
+            elif rec is not None:
+                on_form.add(rec.key)
             self.write(f"Separador deixado por uma execução anterior (chave {mark.get('chave')}): fechado.")
             try:
                 await asyncio.wait_for(page.close(), CLOSE_WAIT_S)
             except Exception:  # noqa: BLE001 - already going
                 pass
+        for key in self.left_open - on_form:
+            if key in todo:
+                self._left_unconfirmed(todo[key], "uma execução anterior terminou sem fechar o "
+                                       "formulário, e o seu separador não foi encontrado no navegador",
+                                       "uma execução anterior terminou sem fechar o seu formulário, "
+                                       "e o separador não foi encontrado neste navegador, ou não "
+                                       "respondeu (foi submetido?)")
+
+    def _left_unconfirmed(self, rec, motivo, why):
+        """A record an earlier run left whose submission nobody saw: por_confirmar, not filled."""
+        if rec not in self.records:
+            return  # said already (two of its tabs were left)
+        self.status.record(rec, "por_confirmar", motivo=f"{st.UNCONFIRMED_TEXT}: {motivo}")
+        self.records = [r for r in self.records if r is not rec]
+        self.write(f"Registo {rec.position} (chave {rec.key}): {st.UNCONFIRMED_TEXT}: {why}. Confirme-o "
+                   f"na aplicação; se não ficou registado, corra de novo com --refazer {rec.key}.")
 
     async def _present(self, tab):
         """Brings a ready tab to the front and waits until its record is settled."""
@@ -471,11 +496,16 @@ class Batch:
 
     def _end(self, tab, state, **fields):
         """Records the record's end and closes its tab (which frees its slot)."""
+        if self._record_end(tab, state, **fields):
+            self._spawn(self._close(tab))
+
+    def _record_end(self, tab, state, **fields):
+        """Records the record's end, once; False when it had ended already."""
         if tab.ended.done():
-            return
+            return False
         self.status.record(tab.rec, state, **fields)
         tab.ended.set_result(state)
-        self._spawn(self._close(tab))
+        return True
 
     async def _close(self, tab):
         """Closes a record's tab; its slot is free at once. A close that does not finish (seen
@@ -491,13 +521,17 @@ class Batch:
         except Exception:  # noqa: BLE001 - a tab that is already going
             pass
 
-    async def _close_open(self, reason):
+    def _end_open(self, reason):
+        """Records the end of every open record, without a wait; the tabs it ended (to close)."""
+        ended = []
         for tab in list(self.open.values()):
             if tab.posted:  # its answer never came: whether the application took it is unknown
-                self._end(tab, "por_confirmar", motivo=f"{st.UNCONFIRMED_TEXT}: {reason}")
+                done = self._record_end(tab, "por_confirmar", motivo=f"{st.UNCONFIRMED_TEXT}: {reason}")
             else:
-                self._end(tab, "parado", motivo=reason)
-        await asyncio.gather(*self._closing, return_exceptions=True)
+                done = self._record_end(tab, "parado", motivo=reason)
+            if done:
+                ended.append(tab)
+        return ended
 
     # -------------------------------------------------------------- Ctrl+C
 
