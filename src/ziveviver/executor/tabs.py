@@ -128,20 +128,14 @@ class Batch:
                 if tab is not None:
                     await self._present(tab)
         finally:
-            pending = [feeder] + [t for t in self._fills if not t.done()]
-            for task in pending:
-                task.cancel()
-            # the end of every open record is on disk before Ctrl+C is given back and before any
-            # wait: a run that ends leaves no record open in the status file (the next run takes
-            # one as left by a run that died); their tabs close once the fills have stopped
-            ended = self._end_open(self.stop_reason or "a execução terminou antes da submissão")
             restore()
             if browser is not None:
                 browser.remove_listener("disconnected", closed)
+            pending = [feeder] + [t for t in self._fills if not t.done()]
+            for task in pending:
+                task.cancel()
             await asyncio.gather(*pending, return_exceptions=True)
-            for tab in ended:
-                self._spawn(self._close(tab))
-            await asyncio.gather(*self._closing, return_exceptions=True)
+            await self._close_open(self.stop_reason or "a execução terminou antes da submissão")
         return self.stop_reason
 
     async def _feed(self, slots):
@@ -496,16 +490,11 @@ class Batch:
 
     def _end(self, tab, state, **fields):
         """Records the record's end and closes its tab (which frees its slot)."""
-        if self._record_end(tab, state, **fields):
-            self._spawn(self._close(tab))
-
-    def _record_end(self, tab, state, **fields):
-        """Records the record's end, once; False when it had ended already."""
         if tab.ended.done():
-            return False
+            return
         self.status.record(tab.rec, state, **fields)
         tab.ended.set_result(state)
-        return True
+        self._spawn(self._close(tab))
 
     async def _close(self, tab):
         """Closes a record's tab; its slot is free at once. A close that does not finish (seen
@@ -521,17 +510,13 @@ class Batch:
         except Exception:  # noqa: BLE001 - a tab that is already going
             pass
 
-    def _end_open(self, reason):
-        """Records the end of every open record, without a wait; the tabs it ended (to close)."""
-        ended = []
+    async def _close_open(self, reason):
         for tab in list(self.open.values()):
             if tab.posted:  # its answer never came: whether the application took it is unknown
-                done = self._record_end(tab, "por_confirmar", motivo=f"{st.UNCONFIRMED_TEXT}: {reason}")
+                self._end(tab, "por_confirmar", motivo=f"{st.UNCONFIRMED_TEXT}: {reason}")
             else:
-                done = self._record_end(tab, "parado", motivo=reason)
-            if done:
-                ended.append(tab)
-        return ended
+                self._end(tab, "parado", motivo=reason)
+        await asyncio.gather(*self._closing, return_exceptions=True)
 
     # -------------------------------------------------------------- Ctrl+C
 
