@@ -42,8 +42,9 @@ correndo de novo com os mesmos ficheiros, os registos submetidos ou ignorados fi
 e os outros (os que falharam ou a aplicação recusou incluídos) voltam a ser preenchidos. Um
 registo cuja submissão foi enviada sem que a resposta chegasse (a execução morreu entretanto)
 fica "submissão por confirmar": não volta a ser preenchido sem --refazer CHAVE. Também fica
-assim o registo que uma execução morta deixou preenchido num navegador já aberto (--cdp) e cujo
-separador a execução seguinte não encontra no formulário: pode ter sido submetido entretanto.
+assim o registo que uma execução terminada à força deixou preenchido num navegador já aberto
+(--cdp) e cujo separador a execução seguinte não encontra no formulário: pode ter sido
+submetido entretanto.
 
 exemplos:
   ziveviver lote --url https://apex.exemplo/ords/r/app/proposta --mapa mapa.json \\

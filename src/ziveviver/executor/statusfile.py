@@ -26,9 +26,9 @@ ignored are left alone, and so are those whose submission is unconfirmed (``a_su
 a run that died is recorded ``por_confirmar``) unless the operator names them (--refazer); the
 rest, those that failed or were refused included, are filled again. A run that ends records
 every form it leaves ``parado`` as it closes it, so a record last ``preenchido`` or ``rejeitado``
-was left open by a run that died (or was stopped while it closed its tabs); when that run filled in the operator's browser, its tab may have been submitted
-since, unwatched: such a record is filled again only when the new run finds its tab still on the
-form (see ``left_open``).
+was left open by a run that died (or was stopped again while it closed its tabs). When that run
+filled in the operator's browser, the form may have been submitted since, unwatched: such a
+record is filled again only when the new run finds its tab still on the form (see ``left_open``).
 """
 import hashlib
 import json
