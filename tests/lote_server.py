@@ -1,13 +1,16 @@
 """The application's server side for the ``lote`` tests: the stand-in form over HTTP, and the
-answer to its submit. A submit is the form's POST to enviado.html (a new page) or, on a page
-opened with ``?ajax=1``, APEX's page submit by ajax to wwv_flow.accept (answered in JSON).
+answer to its submit. A submit is the form's POST to enviado.html (a new page; a dialog page's
+full-page POST goes to fechar_dialogo.html, whose page closes the dialog) or, on a page opened
+with ``?ajax=1`` and in a dialog page by default, APEX's page submit by ajax to wwv_flow.accept
+(answered in JSON).
 
 - every submit is noted in ``posts`` by the P1_NOME it carried;
 - ``hold()`` keeps the answers to the next submits until ``release()``;
 - a name in ``reject`` is refused once, as APEX refuses a page that fails its validations:
   the form again with the error notification and the item's inline error (a new page), or
   ``{"errors": [...]}`` (ajax);
-- any other submit is accepted: the "Pedido submetido" page, or ``{"redirectURL": ...}``.
+- any other submit is accepted: the page it was posted to ("Pedido submetido", or the page
+  that closes the dialog), or ``{"redirectURL": ...}``.
 """
 import http.server
 import json
@@ -16,6 +19,8 @@ import threading
 import urllib.parse
 
 DEMO_DIR = pathlib.Path(__file__).resolve().parents[1] / "src" / "ziveviver" / "demo"
+# The pages a full-page POST accepted is answered with: the one it was posted to.
+ANSWER_PAGES = ("enviado.html", "fechar_dialogo.html")
 GUARD_S = 120  # an answer is never held longer than this, whatever the test does
 REJECTION = "O nome não pode ser aceite: confirme-o com o documento."
 # What APEX's server writes for a page refused by a validation (page notification and the
@@ -115,4 +120,5 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         elif refused:
             self._send(self._form(REJECTION))
         else:
-            self._send((DEMO_DIR / "enviado.html").read_bytes())
+            name = urllib.parse.urlsplit(self.path).path.rsplit("/", 1)[-1]
+            self._send((DEMO_DIR / (name if name in ANSWER_PAGES else "enviado.html")).read_bytes())

@@ -545,3 +545,39 @@ def test_records_in_dialog_pages_count_the_dialogs_own_submit_and_not_a_cancel(
     names = {rec["ID"]: rec["NOME"] for rec in data}  # sent in the order the operator submitted them
     assert server.posts == [names[key] for key in seen if key != keys[1]]
     assert rc == 1 and "1 registo ficou por submeter" in out, out
+
+
+@pytest.mark.parametrize("submit", ["ajax", "pagina"])
+def test_a_refused_submit_in_a_dialog_page_is_rejeitado_and_the_dialog_stays_until_submitted_again(
+        operator_browser, lote, server, run, tmp_path, submit):
+    """The form is a modal dialog page (?novo=1) and the application refuses its submit (the ajax
+    page submit answered with errors in JSON, or the iframe's full-page POST answered with the
+    form again and its errors): the dialog stays open showing them, the record is rejeitado with
+    the application's message and its tab stays in front; the operator corrects the form in the
+    dialog and submits again: the dialog closes and the record is submetido."""
+    _, context = operator_browser
+    data = records(new_prefix("E"))[:1]
+    key, name = data[0]["ID"], data[0]["NOME"]
+    server.reject.add(name)
+    registos = write_records(tmp_path / "propostas", data, "json")
+    status_path = tmp_path / "propostas.json.relatorio.estado.jsonl"
+
+    async def operate():
+        proc = await lote(registos, "--chave", "ID", url=server.url("novo=1&envio=pagina" if submit == "pagina" else "novo=1"))
+        page, _ = await proc.front_tab(context, key)
+        frame = await (await page.query_selector(".ui-dialog--apex iframe")).content_frame()
+        await frame.click("#SUBMETER", no_wait_after=True)
+        await proc.until(lambda: last_states(status_lines(status_path)).get(key) == "rejeitado", "rejeitado")
+        await proc.until(lambda: banner(page, "recusou"), "o aviso da recusa no separador")
+        shown = (await page.locator(".ui-dialog--apex iframe").count(), await frame.text_content("#P1_NOME_error"))
+        await frame.fill("#P1_NOME", name)  # the operator corrects the form in the dialog
+        await frame.click("#SUBMETER", no_wait_after=True)
+        return shown, await proc.wait(), proc.output()
+
+    shown, rc, out = run(operate())
+    assert rc == 0, out
+    assert shown == (1, REJECTION), out  # the dialog kept open, its page showing the error
+    lines = [line for line in status_lines(status_path) if "chave" in line]
+    assert [line["estado"] for line in lines] == ["preenchido", "a_submeter", "rejeitado", "a_submeter", "submetido"], out
+    assert REJECTION in lines[2]["motivo"] and f"a aplicação recusou a submissão: {REJECTION}" in out
+    assert server.posts == [name] * 2

@@ -10,21 +10,33 @@
  * the top page opens one dialog page at start-up, as a page that opens its form at once.
  *
  * In a dialog page (the iframe): its "Submeter página" (#SUBMETER) posts the iframe's form by
- * ajax to wwv_flow.accept (a request of the iframe) and, once answered with success, closes
- * the dialog; Escape anywhere in the iframe cancels it. The popup LOVs of its items build
- * their dialogs in the top document (apex_standin.js), as APEX 24.2 does.
+ * ajax to wwv_flow.accept (a request of the iframe), as apex.page.submit does on a page that
+ * reloads only on success: a JSON answer with `errors` is shown on the dialog page
+ * (apex.message.showErrors) and the dialog stays open; any other answer with success closes
+ * it. With envio=pagina in the top page's address (passed on to its dialog pages) the submit
+ * is a full-page POST of the iframe's form to fechar_dialogo.html, which stands for the
+ * "Close Dialog" process's answer: the page that closes the dialog; a server that refuses the
+ * submit answers with the form again and its errors, in the dialog. Escape anywhere in the
+ * iframe cancels the dialog. The popup LOVs of its items build their dialogs in the top
+ * document (apex_standin.js), as APEX 24.2 does.
  *
  * Closing: the dialog's div is removed; the top window records it in
  * window.__zvDialogos = {abertos: n, fechados: [{n, como: "submetido"|"cancelado"}]} and
  * fires apexafterclosedialog / apexafterclosecanceldialog on its document. The iframe tells
  * the top window by postMessage, so closing works between any two origins.
  *
- * Test API in a dialog page: window.__zv.dialogo = {n, submissoes: [{status}|{erro}]}.
+ * Test API in a dialog page: window.__zv.dialogo = {n, submissoes: [{status, erros?}|{erro}]}.
  */
 (function () {
   "use strict";
 
   const PAGE_OF_DIALOG = 2;
+  // How a dialog page submits: by ajax (APEX 24.2's default), or "pagina" (a full-page POST).
+  const MODE = new URLSearchParams(location.search).get("envio");
+
+  function dialogUrl() {
+    return `form.html?pagina=${PAGE_OF_DIALOG}` + (MODE ? `&envio=${encodeURIComponent(MODE)}` : "");
+  }
 
   // ---------------------------------------------------------------- the top window's side
 
@@ -109,19 +121,34 @@
       if (e.key === "Escape" && !e.defaultPrevented) close("cancelado");
     });
 
-    // The page submit of a dialog page: the iframe's form posted to wwv_flow.accept; the
-    // "Close Dialog" process answers, and the dialog closes.
+    // The page submit of a dialog page: the iframe's form posted to wwv_flow.accept; an
+    // answer with errors shows them here and keeps the dialog, else the "Close Dialog"
+    // process answers and the dialog closes. A full-page POST leaves the answer to the page
+    // that comes back (fechar_dialogo.html closes the dialog; the form again shows its errors).
     document.addEventListener("click", (e) => {
       if (e.target && e.target.closest && e.target.closest("#SUBMETER")) {
         e.stopPropagation();
         const form = document.getElementById("wwvFlowForm");
         if (form && form.elements.p_request) form.elements.p_request.value = "SUBMIT";
+        if (form && MODE === "pagina") {
+          form.action = "fechar_dialogo.html" + location.search;
+          form.submit();
+          return;
+        }
         const body = new URLSearchParams(form ? new FormData(form) : undefined);
         fetch("wwv_flow.accept", { method: "POST", body }).then(
-          (r) => {
-            info.submissoes.push({ status: r.status });
-            if (r.ok) close("submetido");
-          },
+          (r) => r.text().then((text) => {
+            let answer = null;
+            try { answer = JSON.parse(text); } catch (err) { /* not JSON: the process's own answer */ }
+            const errors = r.ok && answer && answer.errors;
+            info.submissoes.push(errors ? { status: r.status, erros: errors } : { status: r.status });
+            if (errors) {
+              const message = window.apex && window.apex.message;
+              if (message) { message.clearErrors(); message.showErrors(errors); }
+            } else if (r.ok) {
+              close("submetido");
+            }
+          }),
           (err) => { info.submissoes.push({ erro: String((err && err.message) || err) }); });
       }
     }, true);
@@ -146,7 +173,7 @@
       opener = topSide();
       window.__zvAbrirDialogo = opener;
       if (new URLSearchParams(location.search).get("novo") === "1") {
-        opener(`form.html?pagina=${PAGE_OF_DIALOG}`, "Novo pedido");
+        opener(dialogUrl(), "Novo pedido");
       }
     } else {
       dialogSide();
@@ -155,7 +182,7 @@
     if (novo) {
       novo.addEventListener("click", () => {
         const openIt = topOpener();
-        if (openIt) openIt(`form.html?pagina=${PAGE_OF_DIALOG}`, "Novo pedido");
+        if (openIt) openIt(dialogUrl(), "Novo pedido");
       });
     }
   }

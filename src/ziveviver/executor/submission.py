@@ -3,7 +3,8 @@ died left behind.
 
 - The submit: the form's POST that navigates the tab, or APEX's page submit by ajax to its
   accept endpoint (wwv_flow.accept, or .../accept under friendly URLs).
-- The answer: a new page, which is the form again when the application refused the submit
+- The answer: a new page (the tab's, or the one that replaces the dialog page holding the
+  form in its frame), which is the form again when the application refused the submit
   (APEX renders the page's error notification, #APEX_ERROR_MESSAGE with one
   .a-Notification-item per message, and each item's inline error, #ITEM_error_placeholder
   with #ITEM_error); or, for the ajax submit, JSON: {"errors": [{message, pageItem, ...}]} to

@@ -306,10 +306,16 @@ class Batch:
             if frame == tab.form and not page.is_closed() and not tab.ended.done():
                 self._spawn(self._dialog_closed(tab))
 
+        def on_frame_navigated(frame):
+            # a new page in the dialog page's frame: a full-page submit's answer
+            if frame == tab.form and tab.posted and not tab.ended.done():
+                self._spawn(self._page_answer(tab, frame))
+
         page.on("domcontentloaded", on_loaded)
         page.on("close", on_close)
         if tab.form is not page:
             page.on("framedetached", on_detached)
+            page.on("framenavigated", on_frame_navigated)
         await page.route("**/*", on_route)
         tab.armed = True
 
@@ -341,10 +347,12 @@ class Batch:
             elif errors == []:
                 tab.expect_page = True  # accepted: the page it redirects to settles it
 
-    async def _page_answer(self, tab):
+    async def _page_answer(self, tab, frame=None):
         """A new page in a tab whose submit is on its way: the application's answer, unless the
-        submit never got one (the tab went back to the form, or elsewhere, before it came)."""
-        submit = tab.submit
+        submit never got one (the tab went back to the form, or elsewhere, before it came).
+        In the frame of a dialog page (`frame`) only its errors are read: the answer that
+        accepts the submit closes the dialog, which settles it."""
+        submit, where = tab.submit, frame or tab.page
         if not submit.is_navigation_request():
             await tab.answered.wait()
         if tab.submit is not submit or not tab.expect_page:
@@ -354,12 +362,17 @@ class Batch:
             self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): a submissão foi "
                        f"interrompida antes da resposta ({st.UNCONFIRMED_TEXT}).")
             return
-        if tab.page.url.startswith("chrome-error:"):
-            self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): a submissão não teve "
-                       f"resposta da aplicação ({st.UNCONFIRMED_TEXT}).")
-            return
         try:
-            errors = await tab.page.evaluate(sub.ERRORS)
+            if frame is not None:
+                await frame.wait_for_load_state("domcontentloaded")
+                mark = await frame.evaluate(sub.FIND, sub.find_arg())
+                if mark and mark["here"]:
+                    return  # still the form's own document (a move within it), not the answer
+            if where.url.startswith("chrome-error:"):
+                self.write(f"Registo {tab.rec.position} (chave {tab.rec.key}): a submissão não teve "
+                           f"resposta da aplicação ({st.UNCONFIRMED_TEXT}).")
+                return
+            errors = await where.evaluate(sub.ERRORS)
         except Exception:  # noqa: BLE001 - the page moved on (its next page is read) or closed
             return
         if tab.ended.done() or not tab.posted:
@@ -367,7 +380,8 @@ class Batch:
         if errors:
             await self._rejected(tab, errors)
             return
-        self._submitted(tab)
+        if frame is None:
+            self._submitted(tab)
 
     async def _dialog_closed(self, tab):
         """The dialog page holding the form has closed: after its own submit was accepted (APEX
