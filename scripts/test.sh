@@ -10,7 +10,8 @@
 #   cpython-3.14  the suite on CPython 3.14 (built by make python314), in build/venv-3.14
 #                 with the package built for it; meanwhile the abi3 wheel (make abi3) is
 #                 built and checked with it
-# Each suite runs on two pytest workers, one test file per worker at a time.
+# Each suite runs on two pytest workers, the tests handed to whichever is free (the
+# packaging tests, which build a wheel, stay together on one).
 #
 #   ZV_PY314=build  build CPython 3.14 first when it is missing (CI does)
 #   ZV_PY314=0      leave 3.14 out; unset: run it when it has been built
@@ -107,7 +108,7 @@ suite_py314() {
   # the abi3 wheel (limited API) is built and checked with 3.14 meanwhile
   ABI3_VENV=build/venv-3.14 bash scripts/abi3-wheel.sh >"$logs/abi3.log" 2>&1 &
   local abi3=$!
-  "$venv_python" "${PYTEST[@]}" -n 2 --dist loadfile || status=$?
+  "$venv_python" "${PYTEST[@]}" -n 2 --dist loadgroup || status=$?
   if wait "$abi3"; then
     echo "abi3 wheel: $(tail -n 1 "$logs/abi3.log")"
   else
@@ -120,7 +121,7 @@ suite_py314() {
 
 echo "test: running side by side; logs in $logs" >&2
 run "cpython-$(.venv/bin/python -c 'import sys; print("%d.%d" % sys.version_info[:2])')" \
-  .venv/bin/python "${PYTEST[@]}" -n 2 --dist loadfile
+  .venv/bin/python "${PYTEST[@]}" -n 2 --dist loadgroup
 # The checking builds, one after another beside the suites (each builds, then runs the
 # unit and bridge tests), and the compile check for Windows.
 native=()

@@ -211,7 +211,7 @@ def test_records_filled_behind_are_ready_when_the_operator_submits(operator_brow
     it; the records behind fill about as fast. An operator who reviews each form for three
     times the fill in front then finds the next form ready at every submit."""
     _, context = operator_browser
-    data = [dict(r, SEXO="1", CANAL="2", OBS=f"Registo {r['ID']}") for r in records(new_prefix("W"))[:abas + 2]]
+    data = [dict(r, SEXO="1", CANAL="2", OBS=f"Registo {r['ID']}") for r in records(new_prefix("W"))[:abas + 1]]
     registos = write_records(tmp_path / "propostas", data, "json")
     status_path = tmp_path / "propostas.json.relatorio.estado.jsonl"
 

@@ -76,8 +76,7 @@ def debug_log(form):
 
 # ------------------------------------------------------------------ fill by id
 
-@pytest.mark.usefixtures("ritmo")
-@pytest.mark.parametrize("item, value, item_id, shown, rows, load_more", [
+ROWS_BY_ID = [
     ("P1_PROFISSAO", 105, "105", "Advogado", 20, 0),           # page 1
     ("P1_PROFISSAO", "145", "145", "Militar", 60, 2),          # page 3
     ("P1_PROFISSAO", " 160 ", "160", "Autônomo", 60, 2),       # last row of the last page
@@ -85,7 +84,15 @@ def debug_log(form):
     ("P1_AGENCIA", "305", "305", "Belo Horizonte Oeste", 20, 0),
     ("P1_AGENCIA", 341, "341", "Porto Centro", 60, 2),
     ("P1_AGENCIA", "360", "360", "São Paulo Oeste", 60, 2),
-])
+]
+
+
+# Every row on the page and in a dialog page; the page's main frame (the same document, handed
+# over as a Frame) with one row of each display found past the first page.
+@pytest.mark.usefixtures("ritmo")
+@pytest.mark.parametrize("alvo, item, value, item_id, shown, rows, load_more", [
+    (alvo, *row) for alvo in ("pagina", "dialogo") for row in ROWS_BY_ID
+] + [("quadro_principal", *ROWS_BY_ID[i]) for i in (1, 4)], indirect=["alvo"])
 def test_row_found_on_its_page_and_popup_closed(alvo, run, quiet, item, value, item_id, shown, rows, load_more):
     run(alvo.evaluate(INSTRUMENT))
     assert run(vc.fCtApexPreencPopupLovId(alvo, "#" + item, value)) is None

@@ -41,6 +41,12 @@ def js(run, page, expr, arg=None):
     return run(page.evaluate(expr, arg))
 
 
+# The main frame differs from its page in what the fills are handed (a Frame), not in the
+# pauses, so it runs under one pacing.
+@pytest.mark.parametrize("ritmo, alvo", [
+    ("literal", "pagina"), ("literal", "dialogo"),
+    ("adaptativo", "pagina"), ("adaptativo", "quadro_principal"), ("adaptativo", "dialogo"),
+], indirect=True)
 def test_demo_form_end_to_end(alvo, run, mapa, dados):
     ctl = vc.VexoControleApex(alvo)
     assert run(ctl.fCtPreencTodoForm(mapa, dados)) is None

@@ -16,13 +16,16 @@ import pytest
 
 import ziveviver
 
+# The wheel and the typing checks are built once per module: its tests stay on one worker.
+pytestmark = pytest.mark.xdist_group("pacote")
+
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 SOURCE_PKG = ROOT / "src" / "ziveviver"
 INSTALLED_PKG = pathlib.Path(ziveviver.__file__).resolve().parent
 EXAMPLE = ROOT / "examples" / "preencher_formulario.py"
 # Longest first: ".cpython-311-x86_64-linux-gnu.so" before ".so".
 SUFFIXES = sorted(importlib.machinery.EXTENSION_SUFFIXES, key=len, reverse=True)
-PACKAGE_DATA = ["py.typed", "demo/form.html", "demo/form.css", "demo/apex_standin.js", "demo/apex_message.js", "demo/itens242.js", "demo/dialog.js",
+PACKAGE_DATA = ["py.typed", "demo/form.html", "demo/form.css", "demo/apex_standin.js", "demo/apex_message.js", "demo/itens242.js", "demo/dialog.js", "demo/fechar_dialogo.html",
                 "demo/ig.js", "demo/form_ig.html", "demo/mapa_ig.json", "demo/dados_ig.json",
                 "demo/mapa.json", "demo/dados.json"]
 
