@@ -10,12 +10,14 @@
 #   cpython-3.14  the suite on CPython 3.14 (built by make python314), in build/venv-3.14
 #                 with the package built for it; meanwhile the abi3 wheel (make abi3) is
 #                 built and checked with it
-# Each suite runs on two pytest workers, the tests handed to whichever is free (the
-# packaging tests, which build a wheel, stay together on one).
+# Each suite runs on four pytest workers (ZV_WORKERS), the tests handed to whichever is free
+# (the packaging tests, which build a wheel, stay together on one): the browser tests spend
+# most of their time waiting for the pages and the pauses the fills must make.
 #
 #   ZV_PY314=build  build CPython 3.14 first when it is missing (CI does)
 #   ZV_PY314=0      leave 3.14 out; unset: run it when it has been built
 #   ZV_SKIP_ASSERTS=1, ZV_SKIP_CLANG=1, ZV_SKIP_WINDOWS=1  leave that check out
+#   ZV_WORKERS=N    pytest workers per suite (default 4)
 # With arguments (a selection of tests, pytest options), the selection runs in the
 # foreground on the machine's interpreter, then on 3.14 when it is there.
 set -euo pipefail
@@ -24,6 +26,7 @@ cd "$(dirname "$0")/.."
 source scripts/common.sh
 PYTEST=(-m pytest -q -p no:cacheprovider)
 py314=${ZV_PY314:-}
+workers=${ZV_WORKERS:-4}
 
 # The 3.14 interpreter's path, building it first when asked to; fails when it is not there.
 find_py314() {
@@ -108,7 +111,7 @@ suite_py314() {
   # the abi3 wheel (limited API) is built and checked with 3.14 meanwhile
   ABI3_VENV=build/venv-3.14 bash scripts/abi3-wheel.sh >"$logs/abi3.log" 2>&1 &
   local abi3=$!
-  "$venv_python" "${PYTEST[@]}" -n 2 --dist loadgroup || status=$?
+  "$venv_python" "${PYTEST[@]}" -n "$workers" --dist loadgroup || status=$?
   if wait "$abi3"; then
     echo "abi3 wheel: $(tail -n 1 "$logs/abi3.log")"
   else
@@ -121,7 +124,7 @@ suite_py314() {
 
 echo "test: running side by side; logs in $logs" >&2
 run "cpython-$(.venv/bin/python -c 'import sys; print("%d.%d" % sys.version_info[:2])')" \
-  .venv/bin/python "${PYTEST[@]}" -n 2 --dist loadgroup
+  .venv/bin/python "${PYTEST[@]}" -n "$workers" --dist loadgroup
 # The checking builds, one after another beside the suites (each builds, then runs the
 # unit and bridge tests), and the compile check for Windows.
 native=()

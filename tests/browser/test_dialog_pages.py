@@ -1,6 +1,6 @@
 """Forms in a modal dialog page (the stand-in's "Novo": the form in an iframe of a dialog built
 in the top window, its popup LOVs' dialogs built in the top document), filled through the
-dialog page's Frame: the bundled demo mapping under both pacings, read back by the receipt with
+dialog page's Frame: the bundled demo mapping (under the adaptive pacing), read back by the receipt with
 the never-submit guard up, the dialog left open; a popup LOV fill that fails leaves its item as
 it was and its dialog closed; a dialog left open over the form is never clicked through."""
 import json
@@ -31,8 +31,10 @@ def values(run, frame, *items):
     return run(frame.evaluate("(ids) => ids.map((id) => window.__zv.value(id))", list(items)))
 
 
-@pytest.mark.usefixtures("ritmo")
-def test_demo_mapping_lands_whole_through_the_dialog_page(dialog_form, run, quiet):
+# Under the adaptive pacing: the whole form in the dialog page under the literal one is
+# test_whole_form_in_browser's.
+@pytest.mark.parametrize("ritmo", ["adaptativo"], indirect=True)
+def test_demo_mapping_lands_whole_through_the_dialog_page(dialog_form, run, quiet, ritmo):
     mapa, dados = demo("mapa.json"), demo("dados.json")
 
     async def go():

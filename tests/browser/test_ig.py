@@ -105,7 +105,9 @@ def receipt_of(run, page, mapa, dados):
             for r in run(cf.fCtConferirForm(page, fresh(mapa), fresh(dados)))]
 
 
-def test_the_receipt_reads_the_grid_through_its_model(ig, run, log):
+# the grids filled under the adaptive pacing: what is checked here comes after the fill
+@pytest.mark.parametrize("ritmo", ["adaptativo"], indirect=True)
+def test_the_receipt_reads_the_grid_through_its_model(ig, run, log, ritmo):
     mapa = {"Titulares": HOLDERS, "Beneficiarios": BENEFICIARIES}
     dados = {"RepAtivarPreenc": 0, "Titulares": TITULARES, "Beneficiarios": BENEFICIARIOS}
     fill(run, ig, mapa, dados)
@@ -128,7 +130,9 @@ def test_the_receipt_reads_the_grid_through_its_model(ig, run, log):
     assert got[1] == ("Titulares", "TIT_NOME", 1, "diferente", None)
 
 
-def test_the_written_mapping_holds_both_grids_and_fills_them(ig, run, log):
+# the grids filled under the adaptive pacing: what is checked here comes after the fill
+@pytest.mark.parametrize("ritmo", ["adaptativo"], indirect=True)
+def test_the_written_mapping_holds_both_grids_and_fills_them(ig, run, log, ritmo):
     got = run(cf.fCtMapearPagina(ig))
     assert got["problema"] is None
     sections = {g["secao"]: g["esqueleto"][g["secao"]] for g in got["grelhas"]}
