@@ -2,12 +2,15 @@
 # The whole test suite. Without arguments, three runs go side by side (the browser tests
 # spend most of their time in the pauses the fills must make, so they share the machine
 # well), each writing its own log under build/test-logs, shown when all have ended:
-#   cpython-3.11  the suite on the machine's interpreter against the build installed in .venv
+#   cpython-3.11  on the machine's interpreter, against the build installed in .venv: the unit
+#                 and bridge tests and the commands run end to end in the browser
+#                 (test_runner*.py); the whole suite when 3.14 is left out
 #   asserts       the unit and bridge tests against a build with assertions kept on,
 #   clang         then against a build by clang (-Werror -pedantic-errors),
 #   windows       then every native source compiled for Windows (scripts/windows-check.sh),
 #                 one after another
-#   cpython-3.14  the suite on CPython 3.14 (built by make python314), in build/venv-3.14
+#   cpython-3.14  the whole suite on CPython 3.14, the interpreter the modules are made for
+#                 (built by make python314), in build/venv-3.14
 #                 with the package built for it; meanwhile the abi3 wheel (make abi3) is
 #                 built and checked with it
 # Each suite runs on four pytest workers (ZV_WORKERS), the tests handed to whichever is free
@@ -122,9 +125,18 @@ suite_py314() {
   return $status
 }
 
+# With 3.14 in the run, the library's browser tests run there only: they drive the same C++
+# and page scripts through the same Playwright on either interpreter, and the machine's two
+# cores are the limit of the whole run. The machine's interpreter keeps every test of the
+# bridge and the modules' C API, and the commands end to end.
+py311_tests=()
+if [ "$py314" = build ] || { [ "$py314" != 0 ] && ZV_PY314_CHECK=1 bash scripts/build-python314.sh >/dev/null 2>&1; }; then
+  py311_tests=(tests/unit tests/native tests/browser/test_runner.py tests/browser/test_runner_dialog.py)
+fi
+
 echo "test: running side by side; logs in $logs" >&2
 run "cpython-$(.venv/bin/python -c 'import sys; print("%d.%d" % sys.version_info[:2])')" \
-  .venv/bin/python "${PYTEST[@]}" -n "$workers" --dist loadgroup
+  .venv/bin/python "${PYTEST[@]}" -n "$workers" --dist loadgroup "${py311_tests[@]}"
 # The checking builds, one after another beside the suites (each builds, then runs the
 # unit and bridge tests), and the compile check for Windows.
 native=()
